@@ -1,0 +1,32 @@
+// The receive loop: the receiver's "x" + hex-digit stream through the packet
+// state machine, FEC, P and S records, the MANT stage and a flush per byte.
+#pragma once
+
+#include "decoder/fec.h"
+#include "decoder/records.h"
+#include "decoder/serial_port.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace quorvel {
+
+enum class RxState { IDLE, FIRST_BLOCK, SECOND_BLOCKS };
+
+// A reading of the clock: whole seconds since 1970 (UTC) and milliseconds.
+struct TimeMark {
+    long long seconds = 0;
+    long milliseconds = 0;
+};
+
+long long elapsed_usec(const TimeMark& a, const TimeMark& b);
+
+// The packet line's timestamp text, e.g. "2014,06,04,20,25,26.007,".
+std::string packet_timestamp(const TimeMark& mark);
+
+// Runs until the port ends (recorded stream) or a terminating signal arrives;
+// returns the process exit status. Flushes the pending output after every byte.
+int run_receive_loop(Port& port, FecContext& fec, RecordOutput& out);
+
+} // namespace quorvel
