@@ -1,0 +1,347 @@
+// The ingest cycle: takes over the exchange file the decoder appends to, lists
+// every record, decodes the N records and keeps the lists bounded.
+#include "display/decoding/procedures.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace veltaro {
+
+namespace {
+
+constexpr std::string_view kIngestProblem = "  Problem ingesting N records";
+
+struct ListLimit {
+    ListId list;
+    int limit;
+};
+constexpr ListLimit kListLimits[] = {
+    {ListId::lstOutput, 500}, {ListId::lstMessage, 1000}, {ListId::lstReport, 1000}};
+
+std::runtime_error SystemError(int error) {
+    return std::runtime_error(std::strerror(error));
+}
+
+// Marks a cycle as running for its whole extent, so a tick handled inside the
+// trimming's event processing does not start a nested one.
+class CycleGuard {
+public:
+    explicit CycleGuard(MStart& m) : m_(m) { m_.CycleRunning = true; }
+    ~CycleGuard() { m_.CycleRunning = false; }
+    CycleGuard(const CycleGuard&) = delete;
+    CycleGuard& operator=(const CycleGuard&) = delete;
+
+private:
+    MStart& m_;
+};
+
+// Names are fixed at the first cycle; edits of the boxes apply after a restart.
+void SetPaths(MStart& m) {
+    if (m.PathsSet) {
+        return;
+    }
+    m.FieldSep = "\t";
+    const std::string folder = m.ui.DataFolder() + "/";
+    m.InputPath = folder + m.ui.Text(TextBoxId::txtInputFile);
+    m.RawDataPath = folder + m.ui.Text(TextBoxId::txtRawDataFile);
+    m.MsgPath = folder + m.ui.Text(TextBoxId::txtMsgFile);
+    m.ReportPath = folder + m.ui.Text(TextBoxId::txtReportFile);
+    m.PathsSet = true;
+}
+
+void SetGmtOffset(MStart& m) {
+    const double hours = m.ui.IsSelected(OptionId::optSystemTz)
+                             ? -static_cast<double>(GetZoneBiasMinutes()) / 60.0
+                             : LeadingNumber(m.ui.Text(TextBoxId::txtGMTOffset));
+    const double rounded = RoundHalfEven(hours);
+    if (!(rounded >= INT32_MIN && rounded <= INT32_MAX)) {
+        throw std::runtime_error("The GMT offset is out of range.");
+    }
+    m.GmtOffsetHours = static_cast<std::int32_t>(rounded);
+}
+
+// Reads the whole exchange file and deletes it while holding its lock, so no
+// record the decoder appends is lost between reading and deleting. Returns
+// false in the silent cases: no file yet, or the decoder holds it right now.
+bool TakeExchangeFile(const std::string& path, std::string& content) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error != ENOENT) {
+            throw SystemError(error);
+        }
+        // A missing folder is a setup fault the user must hear about; a
+        // missing file is the ordinary idle case.
+        const std::string::size_type slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0) {
+            throw SystemError(errno);
+        }
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); } // also releases the lock
+    } closer{fd};
+
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return false;
+        }
+        throw SystemError(errno);
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw SystemError(errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (::unlink(path.c_str()) != 0) {
+        // The records stay in the file for the next cycle; listing them now
+        // would list them twice.
+        throw SystemError(errno);
+    }
+    return true;
+}
+
+bool IsRecord(std::string_view line) {
+    return line.size() >= 2 && line[1] == ',' &&
+           (line[0] == 'S' || line[0] == 'P' || line[0] == 'N');
+}
+
+// Lists every record line (logging it with "Displayed") and returns the N
+// records in file order. A line ends at CR, LF or CR LF.
+std::vector<std::string> ListRecords(MStart& m, std::string_view content) {
+    std::vector<std::string> n_queue;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", start);
+        std::size_t next = end;
+        if (end == std::string_view::npos) {
+            end = content.size();
+            next = end;
+        } else if (content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') {
+            next = end + 2;
+        } else {
+            next = end + 1;
+        }
+        const std::string_view line = content.substr(start, end - start);
+        start = next;
+        if (!IsRecord(line)) {
+            continue;
+        }
+        m.ui.InsertTop(ListId::lstOutput, "  " + std::string(line));
+        if (m.ui.IsSelected(OptionId::optDisplayed)) {
+            SaveRawReport(m);
+        }
+        if (line[0] == 'N') {
+            n_queue.emplace_back(line);
+        }
+    }
+    return n_queue;
+}
+
+void DecodeNRecords(MStart& m, const std::vector<std::string>& n_queue) {
+    for (const std::string& record : n_queue) {
+        m.NRecord = record;
+        ReadMantHeader(m);
+        if (m.RecordSelected) {
+            m.ui.SetText(TextBoxId::txtNMessage, m.NRecord);
+            m.NRecord += ",";
+            ParseAppPacket(m);
+        }
+    }
+}
+
+// Removes the oldest lines one at a time, letting window events run after
+// each removal.
+void TrimLists(MStart& m) {
+    for (const ListLimit& limit : kListLimits) {
+        while (m.ui.Count(limit.list) > limit.limit) {
+            m.ui.Remove(limit.list, m.ui.Count(limit.list) - 1);
+            m.ui.ProcessEvents();
+        }
+    }
+}
+
+void ProcessContent(MStart& m, std::string_view content) {
+    const std::vector<std::string> n_queue = ListRecords(m, content);
+    m.SourceFilter = LeadingNumber(m.ui.Text(TextBoxId::txtFilter));
+    DecodeNRecords(m, n_queue);
+    TrimLists(m);
+}
+
+// Digits of a hexadecimal or octal literal read with the width its length (hex)
+// or value (octal) calls for: 16-bit two's complement, else 32-bit.
+double RadixNumber(std::string_view text, unsigned radix) {
+    unsigned long long value = 0;
+    std::size_t digits = 0;
+    for (const char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (radix == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else if (radix == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        }
+        if (digit < 0 || static_cast<unsigned>(digit) >= radix) {
+            break;
+        }
+        value = value * radix + static_cast<unsigned>(digit);
+        ++digits;
+        if (value > 0xFFFFFFFFULL) {
+            throw std::runtime_error("The number is too large.");
+        }
+    }
+    const bool narrow = radix == 16 ? digits <= 4 : value <= 0xFFFF;
+    if (narrow) {
+        return static_cast<double>(static_cast<std::int16_t>(static_cast<std::uint16_t>(value)));
+    }
+    if (radix == 16 && digits > 8) {
+        throw std::runtime_error("The number is too large.");
+    }
+    return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+}
+
+std::size_t TakeDigits(const std::string& text, std::size_t pos, std::string& digits) {
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        digits += text[pos++];
+    }
+    return pos;
+}
+
+} // namespace
+
+void ShowMessage(MStart& m) {
+    m.ui.InsertTop(ListId::lstReport, m.MessageText);
+}
+
+void ReportProblem(MStart& m, const std::string& description, std::string_view literal) {
+    m.MessageText = description + std::string(literal);
+    ShowMessage(m);
+}
+
+std::int16_t GetZoneBiasMinutes() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr) {
+        return 0;
+    }
+    // The offset in effect now, daylight saving included; minutes west of UTC.
+    return static_cast<std::int16_t>(-local.tm_gmtoff / 60);
+}
+
+double LeadingNumber(std::string_view text) {
+    std::string s;
+    for (const char c : text) {
+        if (c != ' ' && c != '\t' && c != '\n') {
+            s += c;
+        }
+    }
+    if (s.size() >= 2 && s[0] == '&') {
+        const char kind = s[1];
+        if (kind == 'H' || kind == 'h') {
+            return RadixNumber(std::string_view(s).substr(2), 16);
+        }
+        if (kind == 'O' || kind == 'o') {
+            return RadixNumber(std::string_view(s).substr(2), 8);
+        }
+        return 0;
+    }
+    std::size_t pos = 0;
+    bool negative = false;
+    if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
+        negative = s[pos] == '-';
+        ++pos;
+    }
+    std::string whole;
+    std::string fraction;
+    pos = TakeDigits(s, pos, whole);
+    if (pos < s.size() && s[pos] == '.') {
+        pos = TakeDigits(s, pos + 1, fraction);
+    }
+    if (whole.empty() && fraction.empty()) {
+        return 0;
+    }
+    std::string exponent;
+    if (pos < s.size() && (s[pos] == 'E' || s[pos] == 'e' || s[pos] == 'D' || s[pos] == 'd')) {
+        std::size_t p = pos + 1;
+        std::string sign;
+        if (p < s.size() && (s[p] == '+' || s[p] == '-')) {
+            sign = s[p++];
+        }
+        std::string digits;
+        TakeDigits(s, p, digits);
+        if (!digits.empty()) {
+            exponent = "e" + sign + digits;
+        }
+    }
+    const std::string canonical =
+        (whole.empty() ? "0" : whole) + "." + (fraction.empty() ? "0" : fraction) + exponent;
+    double value = 0;
+    const auto result =
+        std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Far too small reads as 0; far too large is an error, not infinity.
+        if (exponent.size() > 1 && exponent[1] == '-') {
+            return 0;
+        }
+        throw std::runtime_error("The number is too large.");
+    }
+    return negative ? -value : value;
+}
+
+void IngestExchangeFile(MStart& m) {
+    if (m.CycleRunning) {
+        return;
+    }
+    CycleGuard guard(m);
+    try {
+        SetPaths(m);
+        SetGmtOffset(m);
+        std::string content;
+        if (!TakeExchangeFile(m.InputPath, content)) {
+            return;
+        }
+        ProcessContent(m, content);
+    } catch (const std::exception& error) {
+        ReportProblem(m, error.what(), kIngestProblem);
+    }
+}
+
+void IngestExchangeText(MStart& m, std::string_view content) {
+    if (m.CycleRunning) {
+        return;
+    }
+    CycleGuard guard(m);
+    try {
+        SetPaths(m);
+        SetGmtOffset(m);
+        ProcessContent(m, content);
+    } catch (const std::exception& error) {
+        ReportProblem(m, error.what(), kIngestProblem);
+    }
+}
+
+} // namespace veltaro
