@@ -5,20 +5,27 @@
 #include "decoder/records.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace quorvel {
 
+constexpr int kAirLinkSize = 1057; // reassembled AirLink data of one P record
+constexpr int kMaxBlockResults = 42;
+
 // record: the P record text as queued (ends in CR LF). first_payload: L.
 void process_p_string(std::string_view record, int first_payload, RecordOutput& out);
 
-// The N record's fields 1..23 (no payload bytes, no line end) for the header
-// at h (its length in header_length), dated from the P record.
+// The date and time of a P record, repeated in each of its N records.
 struct PacketDate {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0;
     float seconds = 0;
 };
-std::string format_n_record(const std::uint8_t* h, int header_length, const PacketDate& date);
+
+// The N record's fields 1..23 (no payload bytes, no line end). header: the
+// AirLink data from the header's first byte to the end of the data; header
+// bytes beyond it read as 0.
+std::string format_n_record(std::span<const std::uint8_t> header, const PacketDate& date);
 
 } // namespace quorvel

@@ -20,6 +20,8 @@ struct TimeMark {
     long milliseconds = 0;
 };
 
+TimeMark read_clock();
+
 long long elapsed_usec(const TimeMark& a, const TimeMark& b);
 
 // The packet line's timestamp text, e.g. "2014,06,04,20,25,26.007,".
@@ -27,6 +29,12 @@ std::string packet_timestamp(const TimeMark& mark);
 
 // Runs until the port ends (recorded stream) or a terminating signal arrives;
 // returns the process exit status. Flushes the pending output after every byte.
+// A serial port that hangs up (receiver unplugged) is reopened by its path
+// once a second until it comes back.
 int run_receive_loop(Port& port, FecContext& fec, RecordOutput& out);
+
+// Asks a running (or the next) receive loop to end as SIGTERM would.
+// Async-signal-safe; callable from any thread.
+void request_receive_stop();
 
 } // namespace quorvel
