@@ -46,8 +46,8 @@ SecondBlockGeometry second_block_geometry(int mant_len, int first_payload);
 int first_block_digits(int first_payload);
 
 // Decodes n bytes from the code bytes (16n + 12 code bits, MSB first) into out
-// (n bytes). Exits with status 1 ("create_viterbi27 failed\r\n" on stderr) when
-// the decoder cannot be created.
+// (n bytes). Code bits missing from a short span count as 0. Exits with status
+// 1 ("create_viterbi27 failed\r\n" on stderr) when the decoder cannot be created.
 void viterbi_decode(std::span<const std::uint8_t> code, int n, std::uint8_t* out);
 
 // Descrambles count payload bytes in place, register starting at 1.
@@ -70,7 +70,9 @@ struct FecContext {
     std::array<std::uint8_t, kDecodedStreamSize> decoded{};
 };
 
-// Creates both codecs (exits on failure, as create_rs_codec does).
+// Creates both codecs (exits on failure, as create_rs_codec does). A partial
+// second block gets a codec of its own for each packet, created and freed
+// around its one use.
 void init_fec(FecContext& fec, int first_payload);
 
 // Decodes the first block from its 2L + 34 code bytes; payload gets L bytes.
@@ -79,7 +81,8 @@ int decode_first_block(FecContext& fec, std::span<const std::uint8_t> code,
                        std::span<std::uint8_t> payload);
 
 // Decodes every second block from the 2B + 2 code bytes; fills blocks in order
-// and returns how many there are (full blocks, then the partial one).
+// and returns how many there are (full blocks, then the partial one). Returns 0
+// for a geometry no AirLink length gives (more than kMaxSecondBlocks blocks).
 int decode_second_blocks(FecContext& fec, const SecondBlockGeometry& geometry,
                          std::span<const std::uint8_t> code,
                          std::span<DecodedBlock, kMaxSecondBlocks> blocks);

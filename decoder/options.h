@@ -1,6 +1,7 @@
 // The decoder's command line.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -13,11 +14,18 @@ struct DecoderConfig {
     int first_payload = 24; // L, 17..32
 };
 
-// Parses argv[1..]. On rejection writes "Bad first blk len: %d\r\n" to stderr
-// where the -l value was bad, prints the usage text to stdout and returns
-// nothing (the caller exits 1).
+constexpr int kExitUsage = 1;
+constexpr int kExitPortFailure = 1;
+
+// Parses argv[1..]. On rejection writes "Bad first blk len: %d\r\n" to err
+// where the -l value was bad, prints the usage text to out and returns
+// nothing (the caller exits kExitUsage).
+std::optional<DecoderConfig> parse_command_line(int argc, const char* const* argv, std::FILE* out,
+                                                std::FILE* err);
+
+// The same on stdout and stderr.
 std::optional<DecoderConfig> parse_command_line(int argc, const char* const* argv);
 
-void print_usage();
+void print_usage(std::FILE* out = stdout);
 
 } // namespace quorvel

@@ -14,7 +14,7 @@ constexpr std::size_t kPendingSize = 8192; // holds at most 8191 characters
 
 struct RecordOutput {
     std::string exchange_path;   // appended to under an exclusive flock
-    std::FILE* console = stdout; // gets each record's text once, as queued
+    std::FILE* console = stdout; // gets each record's text once, as queued (nullptr: none)
     std::FILE* log = nullptr;    // optional copy; CR CR LF line ends, flushed per flush
     std::array<char, kPendingSize> pending{};
     std::size_t pending_length = 0;
@@ -24,7 +24,8 @@ struct RecordOutput {
 };
 
 // Appends a finished P record or S record of types 1..3 (text ends in CR LF).
-// A record that does not fit is dropped with a console message naming its kind.
+// A record that does not fit is dropped with a console message naming its
+// kind, e.g. "record dropped, pending output full: P record\r\n".
 void queue_record(RecordOutput& out, std::string_view record);
 
 // For N records and S,12 messages: ignores an empty line, replaces trailing
@@ -32,7 +33,10 @@ void queue_record(RecordOutput& out, std::string_view record);
 void queue_line(RecordOutput& out, std::string_view line);
 
 // Writes the pending output to the console and log (new text only) and appends
-// it to the exchange file; keeps it pending while the file cannot be opened.
+// it to the exchange file; keeps it pending while the file cannot be opened
+// or written ("error on opening exchange file\r\n" / "error on writing
+// exchange file\r\n" on the console). The exchange file and the log store each
+// LF as CR LF, so every record ends in CR CR LF there.
 void flush_pending_output(RecordOutput& out);
 
 } // namespace quorvel

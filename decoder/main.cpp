@@ -1,0 +1,46 @@
+// quorvel: the ALERT2 decoder. Reads the receiver's stream, undoes the AirLink
+// FEC and appends P, S and N records to the exchange file.
+#include "decoder/fec.h"
+#include "decoder/options.h"
+#include "decoder/receive.h"
+#include "decoder/records.h"
+#include "decoder/serial_port.h"
+#include "decoder/startup.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    using namespace quorvel;
+
+    const std::optional<DecoderConfig> config = parse_command_line(argc, argv);
+    if (!config) {
+        return kExitUsage;
+    }
+
+    Port port;
+    if (!config->port_name.empty() && !open_port(config->port_name, port)) {
+        std::printf("Failed to open port %s\n\n", config->port_name.c_str());
+        std::fflush(stdout);
+        return kExitPortFailure;
+    }
+
+    std::FILE* log = open_log(*config);
+    print_banner(*config, log != nullptr);
+
+    FecContext fec;
+    init_fec(fec, config->first_payload);
+
+    RecordOutput out;
+    out.exchange_path = config->exchange_file;
+    out.console = stdout;
+    out.log = log;
+
+    const int status = run_receive_loop(port, fec, out);
+
+    if (log != nullptr) {
+        std::fclose(log);
+    }
+    close_port(port);
+    std::fflush(stdout);
+    return status;
+}

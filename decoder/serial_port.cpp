@@ -1,0 +1,189 @@
+#include "decoder/serial_port.h"
+
+#include "common/port_names.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace quorvel {
+
+namespace {
+
+std::string base_name(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Name under which other serial programs know the device: a port-map link and
+// the device itself must share one lock.
+std::string lock_name(const std::string& device) {
+    char real[PATH_MAX];
+    if (::realpath(device.c_str(), real) != nullptr) {
+        return "LCK.." + base_name(real);
+    }
+    return "LCK.." + base_name(device);
+}
+
+std::string own_program_name() {
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) {
+        return "quorvel";
+    }
+    exe[n] = '\0';
+    return base_name(exe);
+}
+
+// Lines: pid, program name, host name. Read both by the QLockFile readers
+// and by tools that only take the leading (possibly blank-padded) pid.
+std::string lock_contents() {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return std::to_string(::getpid()) + "\n" + own_program_name() + "\n" + host + "\n";
+}
+
+bool process_alive(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// A lock file whose owner is gone, and which nobody holds with flock.
+bool remove_if_stale(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT;
+    }
+    char text[64] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+    bool removed = false;
+    if (!process_alive(pid) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        removed = ::unlink(path.c_str()) == 0;
+    }
+    ::close(fd);
+    return removed;
+}
+
+// Creates the LCK.. file; false when another live program holds the device.
+bool take_lock(Port& port) {
+    const std::string folder = lock_directory();
+    if (folder.empty()) {
+        return true;
+    }
+    const std::string path = folder + "/" + lock_name(port.device);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            const std::string text = lock_contents();
+            if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+                ::close(fd);
+                ::unlink(path.c_str());
+                return false;
+            }
+            port.lock_path = path;
+            port.lock_fd = fd;
+            return true;
+        }
+        if (errno != EEXIST || !remove_if_stale(path)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void release_lock(Port& port) {
+    if (!port.lock_path.empty()) {
+        ::unlink(port.lock_path.c_str());
+        port.lock_path.clear();
+    }
+    if (port.lock_fd >= 0) {
+        ::close(port.lock_fd);
+        port.lock_fd = -1;
+    }
+}
+
+// 19200 8N1, no parity checking, raw bytes; flow control and the modem lines
+// stay as the driver had them. Results are ignored: a device that refuses a
+// setting is used with what it accepted.
+void configure_line(int fd) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return;
+    }
+    ::cfsetispeed(&tio, B19200);
+    ::cfsetospeed(&tio, B19200);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio.c_cflag |= CS8;
+    tio.c_iflag &=
+        ~static_cast<tcflag_t>(INPCK | IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &tio);
+}
+
+bool open_device(Port& port) {
+    if (!take_lock(port)) {
+        return false;
+    }
+    port.fd = ::open(port.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (port.fd < 0) {
+        release_lock(port);
+        return false;
+    }
+    // Refuses further opens by unprivileged programs while we hold the port.
+    ::ioctl(port.fd, TIOCEXCL);
+    configure_line(port.fd);
+    return true;
+}
+
+} // namespace
+
+std::string lock_directory() {
+    for (const char* folder : {"/var/lock", "/run/lock"}) {
+        struct stat st {};
+        if (::stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder, W_OK) == 0) {
+            return folder;
+        }
+    }
+    return {};
+}
+
+bool open_port(const std::string& name, Port& port) {
+    port = Port{};
+    port.device = common::resolve_port_name(name);
+    struct stat st {};
+    if (::stat(port.device.c_str(), &st) != 0) {
+        return false;
+    }
+    if (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) {
+        port.recorded = true;
+        port.fd = ::open(port.device.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        return port.fd >= 0;
+    }
+    return open_device(port);
+}
+
+void close_port(Port& port) {
+    if (port.fd >= 0) {
+        if (!port.recorded) {
+            ::ioctl(port.fd, TIOCNXCL);
+        }
+        ::close(port.fd);
+        port.fd = -1;
+    }
+    release_lock(port);
+}
+
+} // namespace quorvel

@@ -1,0 +1,19 @@
+// The decoder's start-up: log file and banner, between the command line and
+// the receive loop.
+#pragma once
+
+#include "decoder/options.h"
+
+#include <cstdio>
+
+namespace quorvel {
+
+// Opens the log named by -o (created or truncated). Without one, or when it
+// cannot be created ("error on opening output logging file, data will not be
+// logged\r\n" on out), returns nullptr and the decoder runs without a log.
+std::FILE* open_log(const DecoderConfig& config, std::FILE* out = stdout);
+
+// The start-up banner; names the log only when it is open.
+void print_banner(const DecoderConfig& config, bool log_open, std::FILE* out = stdout);
+
+} // namespace quorvel
