@@ -40,7 +40,8 @@ void ComputeReportTime(MStart& m);
 // field_readers.cpp ----------------------------------------------------------
 double HexValue(std::string_view digits);
 std::string TakeByte(std::string& text);
-std::int32_t ReadInteger(MStart& m, std::int16_t signedness, std::int16_t count, std::string& text);
+// 64-bit so that a four-byte unsigned field reads as 0 to 4294967295.
+std::int64_t ReadInteger(MStart& m, std::int16_t signedness, std::int16_t count, std::string& text);
 double ReadFloat(MStart& m, std::int16_t type_code, std::string& text);
 
 // Report decoders, one file each (gsr_report.cpp, rain_report.cpp,

@@ -1,0 +1,58 @@
+#include "display/decoding/report_decoders.h"
+
+#include <exception>
+#include <stdexcept>
+
+namespace veltaro {
+
+namespace {
+
+// The eight sensors of the presence mask, lowest bit first.
+struct MsrSensor {
+    std::size_t bytes;
+    std::int16_t signedness; // 2 signed, 1 unsigned
+};
+
+constexpr std::array<MsrSensor, 8> kMsrSensors{{
+    {2, 2},
+    {1, 1},
+    {2, 1},
+    {1, 1},
+    {2, 1},
+    {1, 1},
+    {2, 2},
+    {1, 1},
+}};
+
+} // namespace
+
+void ReadMSR(MStart& m, std::string& body, std::int16_t& /*length*/) {
+    try {
+        if (body.empty()) {
+            throw std::runtime_error("the multiple sensor report is empty");
+        }
+        const int mask = static_cast<int>(HexValue(body.substr(0, 2)));
+        std::string rest = body.size() > 3 ? body.substr(3) : std::string();
+        for (std::size_t bit = 0; bit < kMsrSensors.size(); ++bit) {
+            if ((mask & (1 << bit)) == 0) {
+                continue;
+            }
+            const MsrSensor& sensor = kMsrSensors[bit];
+            // A sensor whose bytes are missing would read as 0: no line, and
+            // the packet is reported unreadable.
+            if (BytesPresent(rest) < sensor.bytes) {
+                m.PacketUnreadable = true;
+                return;
+            }
+            std::string field = TakeField(rest, sensor.bytes);
+            const std::int64_t value =
+                ReadInteger(m, sensor.signedness, static_cast<std::int16_t>(sensor.bytes), field);
+            ListReportLine(m, ReportLineStart(m, m.ReportTime, static_cast<long long>(bit) + 1) +
+                                  std::to_string(value));
+        }
+    } catch (const std::exception& e) {
+        ReportProblem(m, e.what(), "  Problem reading MSR");
+    }
+}
+
+} // namespace veltaro

@@ -1,0 +1,65 @@
+#include "display/decoding/report_decoders.h"
+
+#include <exception>
+#include <stdexcept>
+
+namespace veltaro {
+
+namespace {
+
+std::string TipCountText(double tips) {
+    if (tips == 1) {
+        return "  (1 Tip)";
+    }
+    return "  (" + GeneralNumber(tips) + " Tips)";
+}
+
+} // namespace
+
+void ReadRainReport(MStart& m, std::string& body, std::int16_t& /*length*/) {
+    try {
+        if (body.size() < 2) {
+            throw std::runtime_error("the rain report is empty");
+        }
+        const auto sensor = static_cast<long long>(HexValue(body.substr(0, 2)));
+        body.erase(0, 3);
+        const int descriptor = static_cast<int>(HexValue(body.substr(0, 2)));
+        const int type = (descriptor & 0xF0) / 16;
+        if (type < 1 || type > 3) {
+            m.PacketUnreadable = true;
+            return;
+        }
+        const int length = descriptor & 0x0F;
+        body.erase(0, 3);
+        // A value that cannot be read whole would list a false 0 with every
+        // tip after it: list nothing of this element.
+        if (length < 1 || length > 4 || (type == 3 && length != 4)) {
+            m.PacketUnreadable = true;
+            return;
+        }
+        if (BytesPresent(body) < static_cast<std::size_t>(length)) {
+            throw std::runtime_error("the rain report ends inside its value");
+        }
+        std::string field = TakeField(body, static_cast<std::size_t>(length));
+        std::string value;
+        if (type == 3) {
+            value = GeneralNumber(RoundToPlaces(ReadFloat(m, 3, field), 2));
+        } else {
+            value = std::to_string(ReadInteger(m, static_cast<std::int16_t>(type),
+                                               static_cast<std::int16_t>(length), field));
+        }
+
+        const double tips = static_cast<double>(body.size()) / 3;
+        ListReportLine(m, ReportLineStart(m, m.ReportTime, sensor) + value + TipCountText(tips));
+        const auto tip_count = static_cast<long long>(RoundHalfEven(tips));
+        for (long long k = 1; k <= tip_count; ++k) {
+            const auto offset = static_cast<long long>(HexValue(TakeByte(body)));
+            ListReportLine(m, ReportLineStart(m, SecondsBefore(m.ReportTime, offset), sensor) +
+                                  "Tip " + std::to_string(k));
+        }
+    } catch (const std::exception& e) {
+        ReportProblem(m, e.what(), "  Problem reading Rain report");
+    }
+}
+
+} // namespace veltaro
