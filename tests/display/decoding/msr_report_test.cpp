@@ -1,0 +1,98 @@
+#include "display/decoding/memory_controls.h"
+#include "display/decoding/procedures.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+namespace veltaro {
+namespace {
+
+std::string ByteText(const std::string& hex) {
+    std::istringstream in(hex);
+    std::string out;
+    for (std::string pair; in >> pair;) {
+        out += pair + ",";
+    }
+    return out;
+}
+
+class Msr : public ::testing::Test {
+protected:
+    Msr() {
+        m.FieldSep = "\t";
+        m.SourceAddress = "77";
+        m.ReportType = 3;
+        m.ReportTime = MakeDateTime(2015, 5, 3, 14, 0, 10);
+    }
+
+    std::vector<std::string> Read(const std::string& hex) {
+        std::string body = ByteText(hex);
+        auto length = static_cast<std::int16_t>(body.size());
+        ReadMSR(m, body, length);
+        return ui.Lines(ListId::lstReport);
+    }
+
+    static std::string Line(int sensor, const std::string& value) {
+        return "  05/03/2015  14:00:10    77\t3\t" + std::to_string(sensor) + "\t" + value;
+    }
+
+    MemoryControls ui;
+    MStart m{ui};
+};
+
+TEST_F(Msr, MaskBitsChooseSensorsWithFixedWidthAndSign) {
+    const struct {
+        const char* body;
+        std::vector<std::string> lines; // top first
+    } cases[] = {
+        {"00", {}},
+        {"03 FF 38 64", {Line(2, "100"), Line(1, "-200")}},
+        {"80 C8", {Line(8, "200")}},
+        {"41 00 0A FF F6", {Line(7, "-10"), Line(1, "10")}},
+        {"04 FF FF", {Line(3, "65535")}},
+        {"10 80 00", {Line(5, "32768")}},
+        {"28 FF 80", {Line(6, "128"), Line(4, "255")}},
+        {"FF 00 01 02 00 03 04 00 05 06 00 07 08 09",
+         {Line(8, "8"), Line(7, "7"), Line(6, "6"), Line(5, "5"), Line(4, "4"), Line(3, "3"),
+          Line(2, "2"), Line(1, "1")}},
+        {"02 05 99 99", {Line(2, "5")}}, // bytes after the last sensor are ignored
+    };
+    for (const auto& c : cases) {
+        ui.Clear(ListId::lstReport);
+        m.PacketUnreadable = false;
+        EXPECT_EQ(Read(c.body), c.lines) << c.body;
+        EXPECT_FALSE(m.PacketUnreadable) << c.body;
+    }
+}
+
+TEST_F(Msr, SensorWithMissingBytesListsNoLineAndMarksThePacket) {
+    const struct {
+        const char* body;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"03 12", {}},
+        {"06 05", {Line(2, "5")}},
+        {"01", {}},
+        {"82 05", {Line(2, "5")}},
+    };
+    for (const auto& c : cases) {
+        ui.Clear(ListId::lstReport);
+        m.PacketUnreadable = false;
+        EXPECT_EQ(Read(c.body), c.lines) << c.body;
+        EXPECT_TRUE(m.PacketUnreadable) << c.body;
+    }
+}
+
+TEST_F(Msr, EmptyBodyReportsAProblem) {
+    const auto lines = Read("");
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string literal = "  Problem reading MSR";
+    ASSERT_GT(lines[0].size(), literal.size());
+    EXPECT_EQ(lines[0].substr(lines[0].size() - literal.size()), literal);
+    EXPECT_FALSE(m.PacketUnreadable);
+}
+
+} // namespace
+} // namespace veltaro
