@@ -1,0 +1,192 @@
+#include "decoder/serial_port.h"
+
+#include "test_support.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using quorvel::Port;
+using quorvel_test::read_file;
+using quorvel_test::TempDir;
+using quorvel_test::write_file;
+
+// The master side of a fresh pseudo-terminal; the slave is what the decoder opens.
+class PseudoTerminal {
+public:
+    PseudoTerminal() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
+            slave_ = ::ptsname(master_);
+        }
+    }
+    ~PseudoTerminal() {
+        if (master_ >= 0) {
+            ::close(master_);
+        }
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    int master() const { return master_; }
+    const std::string& slave() const { return slave_; }
+
+private:
+    int master_ = -1;
+    std::string slave_;
+};
+
+std::string lock_file_for(const std::string& device) {
+    char real[PATH_MAX];
+    const std::string path = ::realpath(device.c_str(), real) != nullptr ? real : device;
+    return quorvel::lock_directory() + "/LCK.." + path.substr(path.rfind('/') + 1);
+}
+
+long lock_owner(const std::string& lock_path) {
+    return std::strtol(read_file(lock_path).c_str(), nullptr, 10);
+}
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (quorvel::lock_directory().empty()) {
+            GTEST_SKIP() << "no writable lock folder";
+        }
+        ASSERT_FALSE(pty_.slave().empty());
+        lock_path_ = lock_file_for(pty_.slave());
+    }
+    void TearDown() override {
+        quorvel::close_port(port_);
+        quorvel::close_port(second_);
+    }
+
+    PseudoTerminal pty_;
+    std::string lock_path_;
+    Port port_;
+    Port second_;
+};
+
+TEST_F(SerialPortTest, DeviceIsOpenedLockedAt19200EightNoneOneRaw) {
+    ASSERT_TRUE(quorvel::open_port(pty_.slave(), port_));
+    EXPECT_FALSE(port_.recorded);
+    EXPECT_EQ(port_.device, pty_.slave());
+    EXPECT_EQ(port_.lock_path, lock_path_);
+    EXPECT_EQ(lock_owner(lock_path_), ::getpid());
+
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(port_.fd, &tio), 0);
+    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(tio.c_iflag & (INPCK | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+
+    // Bytes arrive exactly as sent: no line editing, no CR translation, no echo.
+    const std::string sent = "x0A\r\n\x03";
+    ASSERT_EQ(::write(pty_.master(), sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    std::string received;
+    ASSERT_TRUE(quorvel_test::wait_for([&] {
+        char buffer[16];
+        const ssize_t n = ::read(port_.fd, buffer, sizeof buffer);
+        if (n > 0) {
+            received.append(buffer, static_cast<std::size_t>(n));
+        }
+        return received.size() >= sent.size();
+    }));
+    EXPECT_EQ(received, sent);
+    pollfd echo{pty_.master(), POLLIN, 0};
+    EXPECT_EQ(::poll(&echo, 1, 0), 0);
+}
+
+TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilTheFirstClosesAndRemovesItsLock) {
+    ASSERT_TRUE(quorvel::open_port(pty_.slave(), port_));
+    EXPECT_FALSE(quorvel::open_port(pty_.slave(), second_));
+    EXPECT_EQ(second_.fd, -1);
+
+    quorvel::close_port(port_);
+    EXPECT_FALSE(std::filesystem::exists(lock_path_));
+    quorvel::close_port(port_);
+    EXPECT_TRUE(quorvel::open_port(pty_.slave(), second_));
+}
+
+TEST_F(SerialPortTest, PortMapLinkAndDeviceShareOneLock) {
+    TempDir config;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    const auto ports = config.path() / "Veltaro" / "ports";
+    std::filesystem::create_directories(ports);
+    std::filesystem::create_symlink(pty_.slave(), ports / "COM5");
+
+    ASSERT_TRUE(quorvel::open_port("com5", port_));
+    EXPECT_EQ(port_.device, (ports / "COM5").string());
+    EXPECT_EQ(port_.lock_path, lock_path_);
+    EXPECT_FALSE(quorvel::open_port(pty_.slave(), second_));
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(SerialPortTest, LockOfAnEndedProcessIsTakenOverAndOfALiveOneRespected) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+
+    // The blank-padded form other serial programs write, owned by init.
+    write_file(lock_path_, "         1\n");
+    EXPECT_FALSE(quorvel::open_port(pty_.slave(), port_));
+    EXPECT_EQ(lock_owner(lock_path_), 1);
+
+    write_file(lock_path_, std::to_string(child) + "\nminicom\nhost\n");
+    ASSERT_TRUE(quorvel::open_port(pty_.slave(), port_));
+    EXPECT_EQ(lock_owner(lock_path_), ::getpid());
+}
+
+TEST(RecordedStream, RegularFileAndFifoAreOpenedReadOnlyWithoutLock) {
+    TempDir dir;
+    const std::string capture = dir.file("capture.txt");
+    write_file(capture, "x00");
+    Port port;
+    ASSERT_TRUE(quorvel::open_port(capture, port));
+    EXPECT_TRUE(port.recorded);
+    EXPECT_EQ(::fcntl(port.fd, F_GETFL) & O_ACCMODE, O_RDONLY);
+    EXPECT_TRUE(port.lock_path.empty());
+    quorvel::close_port(port);
+    EXPECT_EQ(port.fd, -1);
+    EXPECT_TRUE(std::filesystem::exists(capture));
+
+    const std::string fifo = dir.file("live.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    });
+    EXPECT_TRUE(quorvel::open_port(fifo, port));
+    writer.join();
+    EXPECT_TRUE(port.recorded);
+    EXPECT_EQ(::fcntl(port.fd, F_GETFL) & O_ACCMODE, O_RDONLY);
+    quorvel::close_port(port);
+}
+
+TEST(RecordedStream, MissingPathOrFolderCannotBeOpened) {
+    TempDir dir;
+    for (const std::string& name : {dir.file("missing"), dir.path().string()}) {
+        Port port;
+        EXPECT_FALSE(quorvel::open_port(name, port)) << name;
+        EXPECT_EQ(port.fd, -1) << name;
+        EXPECT_TRUE(port.lock_path.empty()) << name;
+    }
+}
+
+} // namespace
