@@ -1,0 +1,260 @@
+// Runs the real quorvel program: command line, exit statuses, banner, log.
+#include "simulator/encoder.h"
+#include "test_support.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using quorvel_test::read_file;
+using quorvel_test::TempDir;
+using quorvel_test::wait_for;
+using quorvel_test::write_file;
+
+const std::string kUsage =
+    "ALERT2 FEC & MANT Decoder [-p<PORT NAME>] [-l<fblkpayloadlen>] [-e<exchangefilename>] "
+    "[-o{<decodedMANTlogfilename>|<NULL>}]\r\n"
+    "Default baud rate: 19200\r\n"
+    "Default serial port: COM2\r\n"
+    "Default first block payload len: 24\r\n"
+    "Default exchange file name: SondrelMANTout.txt\r\n";
+
+std::string banner(const std::string& port, const std::string& exchange, int first_payload,
+                   const char* log = nullptr) {
+    char lengths[200];
+    std::snprintf(lengths, sizeof lengths,
+                  "-- 1st Block RS length=%3d, 2nd Blocks max RS length= 48\r\n"
+                  "-- 1st block MANT payload=%3d, 2nd Blocks max MANT payload= 32\r\n",
+                  first_payload + 16, first_payload);
+    std::string text = "\r\n-- Sondrel Decoder (Ver 03)\r\n-- ALERT2 FEC & MANT Decoder Decoder\r\n"
+                       "-- Reed Solomon FEC RS(255,239,8), \r\n"
+                       "-- Convolutional Code FEC NASA poly rate 1/2 k=7, \r\n";
+    text += lengths;
+    text += "-- Maximum Data Payload Length 1200\r\n"
+            "output strings:\r\n"
+            "P,ALRES,Yr,Mon,Day,Hr,Min,Sec.sec,MANT_len,blk_len,data,...,rs_errs,[blk_len,data,"
+            "...,rs_errs,][...,]usec_fblk[,usec_sblks]<LF>\r\n"
+            "S,Type,TypeData<LF>\r\n\r\n";
+    text += "Opened serial port " + port + " to Sondrel hardware, baudrate: 19200\r\n";
+    text += "Exchange filename " + exchange + "\r\n";
+    if (log != nullptr) {
+        text += std::string("AirLink and MANT logged to ") + log + "\r\n";
+    }
+    return text;
+}
+
+// One run of quorvel in a working folder, its output captured in files there.
+class Decoder {
+public:
+    Decoder(const TempDir& dir, std::vector<std::string> args)
+        : out_(dir.file("stdout.txt")), err_(dir.file("stderr.txt")) {
+        args.insert(args.begin(), VELTARO_BIN_DIR "/quorvel");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::chdir(dir.path().c_str());
+            ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            std::vector<char*> argv;
+            for (std::string& arg : args) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Decoder() {
+        if (!status_ && pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // The exit status, or nothing when it did not end within the deadline.
+    std::optional<int> wait() {
+        wait_for([&] { return finished(); });
+        if (!status_ || !WIFEXITED(*status_)) {
+            return std::nullopt;
+        }
+        return WEXITSTATUS(*status_);
+    }
+    bool finished() {
+        int status = 0;
+        if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = status;
+        }
+        return status_.has_value();
+    }
+    void signal(int number) { ::kill(pid_, number); }
+    std::string out() const { return read_file(out_); }
+    std::string err() const { return read_file(err_); }
+
+private:
+    std::string out_, err_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos;
+         start = end + 1) {
+        parts.push_back(text.substr(start, end - start));
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+TEST(DecoderStartUp, BadCommandLinesPrintTheUsageEndWithOneAndOpenNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"COM3"}, ""},
+        {{"-x3"}, ""},
+        {{"-e", "exchange.txt", "-o"}, ""},
+        {{"-l16", "-e", "exchange.txt"}, "Bad first blk len: 16\r\n"},
+        {{"-oquorvel.log", "-l"}, "Bad first blk len: 0\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        TempDir dir;
+        Decoder decoder(dir, c.args);
+        EXPECT_EQ(decoder.wait(), 1);
+        EXPECT_EQ(decoder.out(), kUsage);
+        EXPECT_EQ(decoder.err(), c.err);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("quorvel.log")));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("exchange.txt")));
+    }
+}
+
+TEST(DecoderStartUp, PortThatCannotBeOpenedEndsWithAFailureStatus) {
+    TempDir dir;
+    Decoder decoder(dir, {"-p", "/nonexistent", "-o", "quorvel.log"});
+    const std::optional<int> status = decoder.wait();
+    ASSERT_TRUE(status);
+    EXPECT_NE(*status, 0);
+    EXPECT_EQ(decoder.out(), "Failed to open port /nonexistent\n\n");
+    EXPECT_EQ(decoder.err(), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("quorvel.log")));
+}
+
+TEST(DecoderStartUp, BannerGivesTheBlockFiguresOfTheFirstPayload) {
+    for (int first_payload : {24, 17, 32}) {
+        SCOPED_TRACE(first_payload);
+        TempDir dir;
+        const std::string capture = dir.file("capture.txt");
+        write_file(capture, "");
+        std::vector<std::string> args = {"-p" + capture, "-e", "out.txt"};
+        if (first_payload != 24) {
+            args.push_back("-l" + std::to_string(first_payload));
+        }
+        Decoder decoder(dir, args);
+        EXPECT_EQ(decoder.wait(), 0);
+        EXPECT_EQ(decoder.out(), banner(capture, "out.txt", first_payload));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.txt")));
+    }
+}
+
+TEST(DecoderStartUp, LogThatCannotBeCreatedIsReportedOnceAndTheRunGoesOn) {
+    TempDir dir;
+    write_file(dir.file("capture.txt"), "");
+    Decoder decoder(dir, {"-pcapture.txt", "-o", "missing/quorvel.log"});
+    EXPECT_EQ(decoder.wait(), 0);
+    EXPECT_EQ(decoder.out(), "error on opening output logging file, data will not be logged\r\n" +
+                                 banner("capture.txt", "SondrelMANTout.txt", 24));
+}
+
+TEST(DecoderStartUp, EmptyPortNameOpensNothingAndRunsUntilTerminated) {
+    TempDir dir;
+    Decoder decoder(dir, {"-p", "", "-e", "out.txt"});
+    const std::string expected = banner("", "out.txt", 24);
+    ASSERT_TRUE(wait_for([&] { return decoder.out() == expected; })) << decoder.out();
+    EXPECT_FALSE(decoder.finished());
+    decoder.signal(SIGTERM);
+    EXPECT_TRUE(decoder.wait());
+}
+
+TEST(DecoderStartUp, SecondDecoderOnAHeldPortIsRefused) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+
+    TempDir first_dir;
+    Decoder first(first_dir, {"-p", slave});
+    ASSERT_TRUE(
+        wait_for([&] { return first.out().find("Exchange filename") != std::string::npos; }));
+
+    TempDir second_dir;
+    Decoder second(second_dir, {"-p", slave});
+    const std::optional<int> status = second.wait();
+    ASSERT_TRUE(status);
+    EXPECT_NE(*status, 0);
+    EXPECT_EQ(second.out(), "Failed to open port " + slave + "\n\n");
+
+    first.signal(SIGTERM);
+    EXPECT_TRUE(first.wait());
+    TempDir third_dir;
+    Decoder third(third_dir, {"-p", slave});
+    ASSERT_TRUE(
+        wait_for([&] { return third.out().find("Exchange filename") != std::string::npos; }));
+    third.signal(SIGTERM);
+    EXPECT_TRUE(third.wait());
+    ::close(master);
+}
+
+// One packet of a recorded stream: its records reach console, log and exchange
+// file in the same order, the files with CR CR LF, the console with CR LF.
+TEST(DecoderStartUp, RecordsReachConsoleLogAndExchangeFileAlike) {
+    TempDir dir;
+    // One MANT packet with h[0] = 0: six header bytes, then 3 payload bytes.
+    const sondrel::Bytes mant = {0x00, 0x00, 0x30, 0x03, 0x12, 0x34, 0xA1, 0xB2, 0xC3};
+    const sondrel::Bytes airlink = sondrel::airlink_data(5, mant);
+    const auto code = sondrel::encode_codewords(sondrel::make_codewords(airlink, 20));
+    write_file(dir.file("capture.txt"), "\r\n" + sondrel::to_stream(code) + "\r\n");
+
+    Decoder decoder(dir, {"-pcapture.txt", "-l20", "-oquorvel.log"});
+    EXPECT_EQ(decoder.wait(), 0);
+    const std::string head = banner("capture.txt", "SondrelMANTout.txt", 20, "quorvel.log");
+    const std::string console = decoder.out();
+    ASSERT_EQ(console.substr(0, head.size()), head);
+    const std::string records = console.substr(head.size());
+
+    std::string stored;
+    for (char c : records) {
+        stored += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    EXPECT_EQ(read_file(dir.file("SondrelMANTout.txt")), stored);
+    EXPECT_EQ(read_file(dir.file("quorvel.log")), stored);
+
+    const std::vector<std::string> lines = split(records, '\n');
+    ASSERT_EQ(lines.size(), 3u) << records;
+    EXPECT_EQ(lines[2], "");
+    const std::vector<std::string> p = split(lines[0], ',');
+    ASSERT_EQ(p.size(), 20u + 12u) << lines[0];
+    EXPECT_EQ(p[0], "P");
+    EXPECT_EQ(p[1], "5");
+    EXPECT_EQ(p[8], "9");
+    EXPECT_EQ(p[9], "20");
+    EXPECT_EQ(p[12], "00");
+    EXPECT_EQ(p[30], "0");
+    const std::vector<std::string> n = split(lines[1], ',');
+    ASSERT_EQ(n.size(), 19u + 3u) << lines[1];
+    EXPECT_EQ(n[0], "N");
+    EXPECT_EQ(n[17], "3");
+    EXPECT_EQ(n[18], std::to_string(0x1234));
+    EXPECT_EQ(n[19], "A1");
+    EXPECT_EQ(n[21], "C3\r");
+}
+
+} // namespace
