@@ -1,4 +1,5 @@
 // sondrel-sim: plays the radio receiver on a pseudo-terminal (or into a file).
+#include "common/port_names.h"
 #include "simulator/pty.h"
 #include "simulator/scenario.h"
 
@@ -233,6 +234,9 @@ Options parse(int argc, char** argv) {
     if (f.total() > 100) {
         usage_error("fault percentages add up to more than 100");
     }
+    if (o.link && !common::com_port_number(*o.link)) {
+        usage_error("--link needs a port name COMn: " + *o.link);
+    }
     if (!o.output.empty() && !o.count) {
         usage_error("--output needs --count");
     }
@@ -396,12 +400,13 @@ private:
 
 int play_on_pty(const Options& o) {
     sondrel::PseudoTerminal pty;
-    std::printf("%s\n", pty.device().c_str());
-    std::fflush(stdout);
+    // The port entry exists before anyone learns the device's name.
     std::unique_ptr<sondrel::PortLink> link;
     if (o.link) {
         link = std::make_unique<sondrel::PortLink>(*o.link, pty.device());
     }
+    std::printf("%s\n", pty.device().c_str());
+    std::fflush(stdout);
     ExpectWriter expect(o.expect);
     sondrel::Scenario scenario(o.scenario);
     Link line(pty, o.fast);
