@@ -243,6 +243,7 @@ void ReportProblem(MStart& m, const std::string& description, std::string_view l
 }
 
 std::int16_t GetZoneBiasMinutes() {
+    ::tzset(); // picks up a change of the system's zone while the display runs
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     if (::localtime_r(&now, &local) == nullptr) {
