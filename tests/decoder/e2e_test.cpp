@@ -1,0 +1,205 @@
+// The real programs end to end: sondrel-sim plays the receiver on a
+// pseudo-terminal (or writes a capture) and quorvel decodes it; every record
+// must match what the simulator says it sent.
+#include "receive_helpers.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace receive_test;
+using Clock = std::chrono::steady_clock;
+
+const std::string kBin = VELTARO_BIN_DIR;
+
+struct Child {
+    pid_t pid = -1;
+    int output = -1; // the child's standard output, when captured
+};
+
+// Starts program in folder with extra environment entries; standard output
+// goes to a pipe (capture) or to output_file.
+Child spawn(const std::vector<std::string>& argv, const std::filesystem::path& folder,
+            const std::vector<std::string>& env, bool capture,
+            const std::filesystem::path& output_file = "/dev/null") {
+    int pipe_fds[2] = {-1, -1};
+    if (capture && pipe(pipe_fds) != 0) {
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) {
+            _exit(126);
+        }
+        for (const std::string& entry : env) {
+            putenv(const_cast<char*>(entry.c_str()));
+        }
+        const int out = capture ? pipe_fds[1] : open(output_file.c_str(), O_WRONLY | O_CREAT, 0644);
+        dup2(out, STDOUT_FILENO);
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (capture) {
+        close(pipe_fds[1]);
+    }
+    return {pid, capture ? pipe_fds[0] : -1};
+}
+
+// Reads the child's output until a line end (first_line) or its end.
+std::string read_output(const Child& child, bool first_line, int seconds) {
+    std::string text;
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        if (first_line && text.find('\n') != std::string::npos) {
+            return text.substr(0, text.find('\n'));
+        }
+        pollfd p{child.output, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) {
+            continue;
+        }
+        char c;
+        if (read(child.output, &c, 1) != 1) {
+            break;
+        }
+        text += c;
+    }
+    return text;
+}
+
+// The exit status, or -1 when the child has not ended by the deadline.
+int wait_exit(pid_t pid, int seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+std::vector<std::string> expected_lines(const std::filesystem::path& path) {
+    std::vector<std::string> lines = read_records(path);
+    return lines;
+}
+
+std::vector<std::string> masked_records(const std::filesystem::path& path) {
+    std::vector<std::string> records = read_records(path);
+    for (std::string& record : records) {
+        record = mask_record(record);
+    }
+    return records;
+}
+
+bool wait_for_records(const std::filesystem::path& path, std::size_t count, int seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        if (read_records(path).size() >= count) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+struct LiveCase {
+    int first_payload;
+    int seed;
+    int count;
+};
+
+TEST(EndToEnd, DecoderMatchesTheSimulatorOverAPseudoTerminal) {
+    // Faults on 60% of packets: corrected and uncorrectable blocks, non-hex
+    // and lowercase characters, truncated packets, overlong MANT packets.
+    const LiveCase cases[] = {{17, 11, 40}, {24, 12, 60}, {32, 13, 40}};
+    for (const LiveCase& c : cases) {
+        SCOPED_TRACE("L " + std::to_string(c.first_payload));
+        TempDir dir;
+        const std::string config = "XDG_CONFIG_HOME=" + (dir / "config").string();
+        const std::string l = std::to_string(c.first_payload);
+        Child sim = spawn({kBin + "/sondrel-sim", "--link", "COM7", "--count",
+                           std::to_string(c.count), "--fast", "--seed", std::to_string(c.seed),
+                           "-l", l, "--faults", "60", "--expect", (dir / "expect.txt").string()},
+                          dir.path(), {config}, true);
+        ASSERT_GT(sim.pid, 0);
+        const std::string device = read_output(sim, true, 30);
+        ASSERT_FALSE(device.empty());
+
+        Child decoder =
+            spawn({kBin + "/quorvel", "-pCOM7", "-e", "exchange.txt", "-o", "log.txt", "-l", l},
+                  dir.path(), {config}, false, dir / "console.txt");
+        ASSERT_GT(decoder.pid, 0);
+
+        const std::string summary = read_output(sim, false, 120);
+        EXPECT_EQ(wait_exit(sim.pid, 30), 0);
+        close(sim.output);
+        const std::string packets = std::to_string(c.count);
+        const std::string bytes = std::to_string(5 * c.count);
+        EXPECT_NE(summary.find("sent " + packets + " packets, received " + bytes +
+                               " end-of-packet bytes, expected " + bytes),
+                  std::string::npos)
+            << summary;
+
+        const std::vector<std::string> expected = expected_lines(dir / "expect.txt");
+        EXPECT_GT(expected.size(), static_cast<std::size_t>(c.count));
+        EXPECT_TRUE(wait_for_records(dir / "exchange.txt", expected.size(), 30));
+        kill(decoder.pid, SIGTERM);
+        EXPECT_EQ(wait_exit(decoder.pid, 30), 0);
+        EXPECT_EQ(masked_records(dir / "exchange.txt"), expected);
+        // The log is complete and the same as the exchange file.
+        EXPECT_EQ(read_file(dir / "log.txt"), read_file(dir / "exchange.txt"));
+    }
+}
+
+TEST(EndToEnd, CaptureReplaysOfflineAndEndsWithStatusZero) {
+    TempDir dir;
+    Child sim =
+        spawn({kBin + "/sondrel-sim", "--output", (dir / "capture.txt").string(), "--count", "50",
+               "--seed", "21", "--faults", "70", "--expect", (dir / "expect.txt").string()},
+              dir.path(), {}, false);
+    ASSERT_EQ(wait_exit(sim.pid, 60), 0);
+    const std::string capture = read_file(dir / "capture.txt");
+
+    Child decoder =
+        spawn({kBin + "/quorvel", "-p", "capture.txt", "-e", "out.txt"}, dir.path(), {}, false);
+    EXPECT_EQ(wait_exit(decoder.pid, 60), 0);
+    const std::vector<std::string> expected = expected_lines(dir / "expect.txt");
+    EXPECT_GT(expected.size(), 50u);
+    EXPECT_EQ(masked_records(dir / "out.txt"), expected);
+    // Nothing was written back into the capture.
+    EXPECT_EQ(read_file(dir / "capture.txt"), capture);
+}
+
+TEST(EndToEnd, IdleDecoderEndsCleanlyOnEachStopSignal) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        Child decoder = spawn({kBin + "/quorvel", "-p", "", "-e", "out.txt", "-o", "log.txt"},
+                              dir.path(), {}, false, dir / "console.txt");
+        // The banner shows the decoder is past start-up and waiting.
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (read_file(dir / "console.txt").find("Exchange filename") == std::string::npos &&
+               Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(decoder.pid, signal);
+        EXPECT_EQ(wait_exit(decoder.pid, 30), 0);
+    }
+}
+
+} // namespace
