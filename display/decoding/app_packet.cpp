@@ -44,6 +44,9 @@ std::string PayloadInRecord(const std::string& record) {
     }
     if (field_number(11) == 1) {
         const double paths = field_number(last + 1);
+        if (!(paths <= static_cast<double>(commas.size()))) {
+            return {}; // more addresses than the record has fields
+        }
         last += 1 + static_cast<std::size_t>(paths > 0 ? paths : 0);
     }
     if (commas.size() < last) {
@@ -103,8 +106,11 @@ void ParseAppPacket(MStart& m) {
     try {
         // Cleared here so that a packet that failed early cannot mark the next one.
         m.PacketUnreadable = false;
-        const auto declared = static_cast<std::size_t>(m.PayloadChars > 0 ? m.PayloadChars : 0);
         const std::string payload = PayloadInRecord(m.NRecord);
+        // Any length beyond the record is simply more than it holds.
+        const double limit = static_cast<double>(m.NRecord.size()) + 3;
+        const auto declared = static_cast<std::size_t>(
+            m.PayloadChars > 0 ? (m.PayloadChars < limit ? m.PayloadChars : limit) : 0);
         if (BytesPresent(payload) < declared / 3) {
             // Reading on would take header fields for payload bytes.
             m.PayloadText = payload;

@@ -210,6 +210,11 @@ TEST_F(AppPacket, RecordHoldingFewerBytesThanDeclaredIsNotDecoded) {
     EXPECT_EQ(Messages(), Lines{Header("0\tNo")});
     EXPECT_EQ(Reports(), (Lines{kSeparator, kUnreadable}));
     EXPECT_FALSE(m.PacketUnreadable);
+
+    Packet("00 03 02 02 05", 0);
+    m.PayloadChars = 3e12;
+    ParseAppPacket(m);
+    EXPECT_EQ(Reports(), (Lines{kSeparator, kUnreadable, kSeparator, kUnreadable}));
 }
 
 TEST_F(AppPacket, PayloadFollowsOptionalHeaderFieldsByTheirFlags) {
