@@ -106,23 +106,26 @@ void DecoderControl::Forward(Decoder& decoder, QProcess::ProcessChannel channel)
     const QByteArray bytes = decoder.process->readAll();
     WriteAll(channel == QProcess::StandardOutput ? STDOUT_FILENO : STDERR_FILENO, bytes);
 
-    decoder.pending += bytes;
+    QByteArray& pending = decoder.pending[channel == QProcess::StandardOutput ? 0 : 1];
+    pending += bytes;
     qsizetype line_end;
-    while ((line_end = decoder.pending.indexOf('\n')) >= 0) {
-        const QByteArray line = decoder.pending.left(line_end).trimmed();
+    while ((line_end = pending.indexOf('\n')) >= 0) {
+        const QByteArray line = pending.left(line_end).trimmed();
         if (!line.isEmpty()) {
             decoder.last_line = line;
         }
-        decoder.pending.remove(0, line_end + 1);
+        pending.remove(0, line_end + 1);
     }
 }
 
 void DecoderControl::ReportEnded(Decoder& decoder, int exit_code, QProcess::ExitStatus status) {
     Forward(decoder, QProcess::StandardOutput);
     Forward(decoder, QProcess::StandardError);
-    QByteArray last_line = decoder.pending.trimmed();
-    if (last_line.isEmpty()) {
-        last_line = decoder.last_line;
+    QByteArray last_line = decoder.last_line;
+    for (const QByteArray& pending : decoder.pending) {
+        if (!pending.trimmed().isEmpty()) {
+            last_line = pending.trimmed();
+        }
     }
     const QString how = status == QProcess::CrashExit
                             ? QStringLiteral("was stopped by a signal")

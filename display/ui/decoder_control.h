@@ -46,7 +46,7 @@ private:
     struct Decoder {
         std::unique_ptr<QProcess> process;
         int port = 0;
-        QByteArray pending; // console output not yet ended by a line break
+        QByteArray pending[2]; // per channel: output not yet ended by a line break
         QByteArray last_line;
     };
 

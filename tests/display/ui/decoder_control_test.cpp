@@ -1,0 +1,207 @@
+#include "common/port_names.h"
+#include "display/ui/display_window.h"
+#include "ui_test_support.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace veltaro {
+namespace {
+
+// A pseudo-terminal whose slave side the port map names as a COM port.
+class MappedPty {
+public:
+    explicit MappedPty(const std::string& com_name) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(master_);
+        ::unlockpt(master_);
+        device_ = ::ptsname(master_);
+        std::filesystem::create_directories(common::port_map_folder());
+        link_ = common::port_map_folder() / com_name;
+        std::filesystem::remove(link_);
+        std::filesystem::create_symlink(device_, link_);
+    }
+    ~MappedPty() {
+        std::filesystem::remove(link_);
+        ::close(master_);
+    }
+    const std::string& Device() const { return device_; }
+
+private:
+    int master_ = -1;
+    std::string device_;
+    std::filesystem::path link_;
+};
+
+bool ProcessGone(qint64 pid) {
+    return ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+}
+
+class DecoderControlTest : public testing::Test {
+protected:
+    void SetUp() override {
+        QSettings("Veltaro", "Veltaro").clear();
+        QDir().mkpath(data_folder_);
+        // Records its arguments and working folder, then waits like a decoder.
+        test::WriteScript(program_.path(), "recording-decoder",
+                          "echo \"$*\" > args-$$.txt\npwd > pwd-$$.txt\nexec sleep 60\n");
+        // Ignores SIGTERM, so only the kill ends it.
+        test::WriteScript(program_.path(), "stubborn-decoder",
+                          "trap '' TERM\nwhile :; do sleep 1; done\n");
+        test::WriteScript(
+            program_.path(), "failing-decoder",
+            "echo Quorvel starting\nsleep 0.3\necho \"Can't open port $1\" >&2\nexit 3\n");
+        window_.Load();
+    }
+
+    std::string TopReport() {
+        return window_.Count(ListId::lstReport) > 0 ? window_.Entry(ListId::lstReport, 0) : "";
+    }
+    QStringList RecordedArguments() {
+        QStringList lines;
+        for (const QString& file :
+             QDir(data_folder_).entryList({"args-*.txt"}, QDir::Files, QDir::Time)) {
+            lines << QString::fromUtf8(test::ReadFile(data_folder_ + "/" + file)).trimmed();
+        }
+        lines.sort();
+        return lines;
+    }
+
+    QTemporaryDir program_;
+    QString data_folder_ = program_.path() + "/data";
+    FDisplay window_{program_.path(), data_folder_};
+};
+
+TEST_F(DecoderControlTest, PortListHoldsOpenablePortsWithTheirDevices) {
+    MappedPty pty("COM7");
+    window_.FillPortList();
+
+    auto* combo = window_.findChild<QComboBox*>("cmbPortSelect");
+    int previous = 0;
+    int com7 = -1;
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString entry = combo->itemText(i);
+        ASSERT_TRUE(entry.startsWith("COM")) << entry.toStdString();
+        const int number = entry.mid(3).toInt();
+        EXPECT_GT(number, previous); // increasing, each once
+        previous = number;
+        if (entry == "COM7") {
+            com7 = i;
+        }
+    }
+    ASSERT_GE(com7, 0);
+    EXPECT_TRUE(combo->itemData(com7, Qt::ToolTipRole)
+                    .toString()
+                    .contains(QString::fromStdString(pty.Device())));
+}
+
+TEST_F(DecoderControlTest, ChoosingAPortStartsTheDecoderWithItsCommandLine) {
+    MappedPty pty("COM12");
+    window_.show();
+    window_.SetText(TextBoxId::txtAppName, "recording-decoder -l decoder.log");
+    window_.FillPortList();
+    auto* combo = window_.findChild<QComboBox*>("cmbPortSelect");
+    const int com12 = combo->findText("COM12");
+    ASSERT_GE(com12, 0);
+    ASSERT_FALSE(window_.findChild<QPushButton*>("cmdStart")->isEnabled());
+
+    emit combo->activated(com12); // what choosing the entry raises
+    window_.StartDecoder(2);
+
+    EXPECT_TRUE(window_.findChild<QPushButton*>("cmdStart")->isEnabled());
+    ASSERT_TRUE(test::WaitFor([&] { return RecordedArguments().size() == 2; }));
+    EXPECT_EQ(RecordedArguments(),
+              (QStringList{"-l decoder.log -pCOM12", "-l decoder.log -pCOM2"}));
+    for (const QString& file : QDir(data_folder_).entryList({"pwd-*.txt"})) {
+        ASSERT_TRUE(
+            test::WaitFor([&] { return !test::ReadFile(data_folder_ + "/" + file).isEmpty(); }));
+        EXPECT_EQ(QString::fromUtf8(test::ReadFile(data_folder_ + "/" + file)).trimmed(),
+                  QDir(data_folder_).canonicalPath());
+    }
+    EXPECT_EQ(window_.Decoders().RunningProcessIds().size(), 2u);
+    EXPECT_EQ(window_.Decoders().DecoderPath(),
+              program_.path() + "/recording-decoder -l decoder.log");
+}
+
+TEST_F(DecoderControlTest, MissingDecoderProgramIsReportedAndStartStaysDisabled) {
+    window_.show();
+    window_.SetText(TextBoxId::txtAppName, "no-such-decoder");
+
+    window_.StartDecoder(3);
+
+    const std::string top = TopReport();
+    const std::string literal = "  Can't open Decoder Program";
+    ASSERT_GT(top.size(), literal.size()); // the system's description comes first
+    EXPECT_EQ(top.substr(top.size() - literal.size()), literal);
+    EXPECT_FALSE(window_.findChild<QPushButton*>("cmdStart")->isEnabled());
+    EXPECT_FALSE(window_.Decoders().AnyStarted());
+}
+
+TEST_F(DecoderControlTest, EndEndsEveryDecoderItStartedEvenOneIgnoringTerm) {
+    window_.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window_.StartDecoder(1);
+    window_.SetText(TextBoxId::txtAppName, "stubborn-decoder");
+    window_.StartDecoder(2);
+    const std::vector<qint64> pids = window_.Decoders().RunningProcessIds();
+    ASSERT_EQ(pids.size(), 2u);
+    QTest::qWait(300); // lets the stubborn one set its trap
+    QSignalSpy ended(&window_, &FDisplay::ended);
+
+    QTest::mouseClick(window_.findChild<QPushButton*>("cmdEnd"), Qt::LeftButton);
+
+    EXPECT_EQ(ended.count(), 1);
+    for (qint64 pid : pids) {
+        EXPECT_TRUE(ProcessGone(pid)) << pid;
+    }
+    EXPECT_EQ(window_.Count(ListId::lstReport), 0); // ended by us: nothing to report
+}
+
+TEST_F(DecoderControlTest, ClosingTheWindowEndsItsDecoders) {
+    window_.show();
+    window_.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window_.StartDecoder(5);
+    const std::vector<qint64> pids = window_.Decoders().RunningProcessIds();
+    ASSERT_EQ(pids.size(), 1u);
+
+    window_.close();
+
+    EXPECT_TRUE(ProcessGone(pids.front()));
+}
+
+TEST_F(DecoderControlTest, EndBeforeAnyDecoderOrAfterOneEndedReportsNothing) {
+    window_.CloseDecoder();
+    window_.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window_.StartDecoder(1);
+    const qint64 pid = window_.Decoders().RunningProcessIds().at(0);
+    ::kill(static_cast<pid_t>(pid), SIGKILL); // closed by hand
+    ASSERT_TRUE(test::WaitFor([&] { return window_.Decoders().RunningProcessIds().empty(); }));
+    const int lines = window_.Count(ListId::lstReport);
+
+    window_.CloseDecoder();
+
+    EXPECT_EQ(window_.Count(ListId::lstReport), lines);
+}
+
+TEST_F(DecoderControlTest, DecoderEndingOnItsOwnIsReportedWithStatusAndLastLine) {
+    window_.SetText(TextBoxId::txtAppName, "failing-decoder");
+    window_.StartDecoder(9);
+
+    ASSERT_TRUE(test::WaitFor([&] { return window_.Count(ListId::lstReport) > 0; }));
+    EXPECT_EQ(TopReport(),
+              "  Decoder Program on COM9 ended with exit status 3: Can't open port -pCOM9");
+}
+
+} // namespace
+} // namespace veltaro

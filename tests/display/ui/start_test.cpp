@@ -1,0 +1,112 @@
+#include "display/ui/single_instance.h"
+#include "display/ui/splash.h"
+#include "ui_test_support.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace veltaro {
+namespace {
+
+// Answers the next message box the way a user would, noting its text.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer() {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text_ = box->text();
+                box->accept();
+            }
+        });
+        timer_.start();
+    }
+    const QString& Text() const { return text_; }
+
+private:
+    QTimer timer_;
+    QString text_;
+};
+
+TEST(SingleInstance, SecondClaimIsRefusedWithTheMessageUntilTheFirstEnds) {
+    const QString path = InstanceLockPath();
+    auto first = ClaimSingleInstance(path);
+    ASSERT_NE(first, nullptr);
+
+    MessageBoxAnswerer answerer;
+    EXPECT_EQ(ClaimSingleInstance(path), nullptr);
+    EXPECT_EQ(answerer.Text(), kAlreadyRunningText);
+
+    first.reset();
+    EXPECT_NE(ClaimSingleInstance(path), nullptr);
+}
+
+TEST(SingleInstance, RunningDisplayProcessRefusesUsAndItsLockDiesWithIt) {
+    QTemporaryDir data;
+    QProcess display;
+    display.setProgram(VELTARO_BIN_DIR "/veltaro");
+    display.setArguments({"--no-splash", "--data-dir", data.path()});
+    display.start();
+    ASSERT_TRUE(display.waitForStarted());
+    ASSERT_TRUE(test::WaitFor([] { return QFile::exists(InstanceLockPath()); }));
+
+    {
+        MessageBoxAnswerer answerer;
+        EXPECT_EQ(ClaimSingleInstance(InstanceLockPath()), nullptr);
+        EXPECT_EQ(answerer.Text(), kAlreadyRunningText);
+    }
+
+    display.kill(); // a display that dies leaves its lock behind
+    display.waitForFinished();
+    EXPECT_NE(ClaimSingleInstance(InstanceLockPath()), nullptr);
+}
+
+class SplashTest : public testing::Test {
+protected:
+    void SetUp() override {
+        splash_ = new FSplash(&main_);
+        splash_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(splash_));
+    }
+    void TearDown() override { delete splash_.data(); }
+    bool HandedOver() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return main_.isVisible() && splash_.isNull();
+    }
+
+    QWidget main_;
+    QPointer<FSplash> splash_;
+};
+
+TEST_F(SplashTest, ModifierKeysAndLabelClicksDoNotHandOver) {
+    QTest::keyClick(splash_, Qt::Key_Shift);
+    QTest::keyClick(splash_, Qt::Key_Left);
+    QTest::mouseClick(splash_->findChild<QLabel*>("lblVersion"), Qt::LeftButton);
+    QTest::mouseClick(splash_->findChild<QLabel*>("Picture1"), Qt::LeftButton);
+    EXPECT_FALSE(HandedOver());
+}
+
+TEST_F(SplashTest, CharacterKeyHandsOverAtOnce) {
+    QTest::keyClick(splash_, Qt::Key_Escape);
+    EXPECT_TRUE(HandedOver());
+}
+
+TEST_F(SplashTest, ClickOnFreeFrameAreaHandsOver) {
+    QWidget* frame = splash_->findChild<QWidget*>("Frame1");
+    QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(frame->width() / 2, frame->height() - 10));
+    EXPECT_TRUE(HandedOver());
+}
+
+TEST_F(SplashTest, TimerHandsOverAfterFiveSeconds) {
+    EXPECT_TRUE(test::WaitFor([this] { return HandedOver(); }, 30000));
+}
+
+} // namespace
+} // namespace veltaro

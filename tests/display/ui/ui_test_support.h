@@ -1,0 +1,52 @@
+// Helpers for the window tests: private folders, polling waits, fake decoders.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+
+namespace veltaro::test {
+
+// Polls the condition, letting events run, until it holds or a generous
+// deadline passes.
+inline bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 20000) {
+    QDeadlineTimer deadline(timeout_ms);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+inline void WriteFile(const QString& path, const QByteArray& content,
+                      QFile::Permissions permissions = {}) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(content);
+    file.close();
+    if (permissions) {
+        file.setPermissions(permissions);
+    }
+}
+
+inline QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A shell script standing in for the decoder program in program folder `folder`.
+inline void WriteScript(const QString& folder, const QString& name, const QByteArray& body) {
+    WriteFile(folder + "/" + name, "#!/bin/sh\n" + body,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace veltaro::test
