@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <stdexcept>
 
@@ -43,7 +44,8 @@ ReceivedBlock received_from(const Bytes& codeword, int result) {
 } // namespace
 
 Scenario::Scenario(const ScenarioOptions& options)
-    : options_(options), state_(0x5EED0000ULL ^ options.seed), clock_(options.start_time) {
+    : options_(options), state_(0x5EED0000ULL ^ options.seed),
+      clock_(options.start_time.value_or(0)) {
     if (options_.first_payload < 17 || options_.first_payload > 32) {
         throw std::invalid_argument("first-block length must be 17..32");
     }
@@ -93,7 +95,8 @@ Bytes Scenario::app_packet(Station& station, int& payload_kind, Size size) {
     using namespace alert2;
     AppHeader header{station.packet_id++ & 7, chance(5), std::nullopt};
     if (size == Size::big || chance(50)) {
-        header.time_stamp = half_day_seconds(clock_);
+        header.time_stamp =
+            half_day_seconds(options_.start_time ? clock_ : std::int64_t{std::time(nullptr)});
     }
     Bytes app = app_header(header);
     // Small packets fit the first block on their own, even with L = 17.

@@ -7,6 +7,7 @@
 #include "simulator/encoder.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,10 @@ struct FaultRates {
 struct ScenarioOptions {
     int first_payload = 24; // L, 17..32
     std::uint32_t seed = 1;
-    std::int64_t start_time = 0; // seconds since 1970 of the first packet (application time stamps)
+    // Scenario clock for application time stamps, seconds since 1970: set, it
+    // starts there and advances one second a packet (reproducible runs);
+    // unset, each packet takes the system clock, as a station in the field.
+    std::optional<std::int64_t> start_time;
     FaultRates faults;
 };
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <exception>
 #include <fstream>
 #include <getopt.h>
@@ -48,11 +47,12 @@ Options:
                    that "quorvel -pCOMn" finds it; removed when the program ends
   --count N        send N packets, wait up to 10 s for the end-of-packet bytes,
                    print the summary and end
-  --seed S         scenario seed (default 1): the same seed gives the same
-                   stations, reports, faults and expected records
-  --time T         scenario clock at the first packet, seconds since 1970 UTC
-                   (default: now); used for application time stamps, which
-                   advance one second per packet
+  --seed S         scenario seed (default 1): the same seed (and --time) gives
+                   the same stations, reports, faults and expected records
+  --time T         application time stamps start at T (seconds since 1970
+                   UTC) and advance one second per packet, so that a seed
+                   gives the same stream every run (default: the system clock
+                   when each packet is made)
   -l L             first-block payload length, 17..32 (default 24); the
                    decoder must run with the same -l
   --fast           send as fast as the reader takes it (default: paced at
@@ -152,7 +152,6 @@ Options parse(int argc, char** argv) {
         {nullptr, 0, nullptr, 0},
     };
     Options o;
-    o.scenario.start_time = std::time(nullptr);
     sondrel::FaultRates& f = o.scenario.faults;
     int c;
     while ((c = getopt_long(argc, argv, "l:", longs, nullptr)) != -1) {
