@@ -310,7 +310,7 @@ public:
         return !g_stop;
     }
 
-    // False when stopped.
+    // Sends one packet whole to one reader; false when stopped.
     bool send(const std::string& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
@@ -318,9 +318,12 @@ public:
                 return false;
             }
             if (!pty_.reader_present()) {
+                // A reader that only looked at the port (a port probe) took
+                // part of the packet; the next reader gets all of it.
                 if (!wait_for_reader()) {
                     return false;
                 }
+                done = 0;
             }
             std::size_t allowed = bytes.size() - done;
             int timeout = 100;
