@@ -91,6 +91,7 @@ TEST_F(SettingsTest, SaveWritesEveryControlAsTextAndLoadBringsItBack) {
 }
 
 struct OptionCase {
+    const char* name;
     const char* use_offset;
     const char* displayed;
     bool system_tz, use_offset_selected, selected, displayed_selected;
@@ -116,14 +117,15 @@ INSTANTIATE_TEST_SUITE_P(
     Settings, OptionKeyLoad,
     testing::Values(
         // True selects and clears the partner; False and empty clear only the option.
-        OptionCase{"True", "True", false, true, false, true},
-        OptionCase{"False", "False", true, false, true, false},
-        OptionCase{"", "", true, false, true, false},
-        OptionCase{"true", "-1", false, true, false, true},
-        OptionCase{"0", "FALSE", true, false, true, false},
+        OptionCase{"TrueSelects", "True", "True", false, true, false, true},
+        OptionCase{"FalseClears", "False", "False", true, false, true, false},
+        OptionCase{"EmptyClears", "", "", true, false, true, false},
+        OptionCase{"AnyCaseAndNumbers", "true", "-1", false, true, false, true},
+        OptionCase{"ZeroAndUpperCase", "0", "FALSE", true, false, true, false},
         // A word that is no Boolean stops the load: optDisplayed is not read.
-        OptionCase{"Yes", "True", true, false, true, false},
-        OptionCase{"False", "maybe", true, false, true, false}));
+        OptionCase{"DamagedFirstKeyStops", "Yes", "True", true, false, true, false},
+        OptionCase{"DamagedSecondKeyStops", "False", "maybe", true, false, true, false}),
+    [](const testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, RestoreDefaultsWritesTheStoreAndResetsTheControlsOnly) {
     Store("txtAppName", "other-decoder");
