@@ -221,7 +221,7 @@ std::string expected_first_block_abort() {
            "*Processing error (1Blk): non-hex ASCII char received in data; discarding packet";
 }
 
-std::string expected_second_block_abort(const ReceivedBlock& first, int /*first_payload*/) {
+std::string expected_second_block_abort(const ReceivedBlock& first) {
     return std::string("S,3,") + kTimestamp + std::to_string(mant_len_of(first)) + "," +
            block_group(first) +
            "*Processing error (SBlk): non-hex ASCII char received in data; discarding packet";

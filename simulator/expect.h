@@ -38,6 +38,6 @@ FrameRecords expected_frame_records(std::span<const ReceivedBlock> blocks, int f
 std::string expected_first_block_abort();
 
 // S,3: a packet aborted inside its second blocks (first block decoded).
-std::string expected_second_block_abort(const ReceivedBlock& first, int first_payload);
+std::string expected_second_block_abort(const ReceivedBlock& first);
 
 } // namespace sondrel

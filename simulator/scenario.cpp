@@ -261,122 +261,139 @@ EncodedPacket Scenario::next(bool last) {
     return packet;
 }
 
+struct Scenario::Frame {
+    Codewords words;
+    std::vector<ReceivedBlock> received; // what the decoder will see, per block
+
+    std::size_t blocks() const { return 1 + words.second.size(); }
+    Bytes& word(std::size_t k) { return k == 0 ? words.first : words.second[k - 1]; }
+};
+
+int Scenario::pick_block(const Frame& frame) {
+    switch (options_.faults.block) {
+    case FaultBlock::first:
+        return 0;
+    case FaultBlock::second:
+        return frame.words.second.empty()
+                   ? -1
+                   : 1 + static_cast<int>(
+                             draw(static_cast<std::uint32_t>(frame.words.second.size())));
+    case FaultBlock::any:
+    default:
+        return static_cast<int>(draw(static_cast<std::uint32_t>(frame.blocks())));
+    }
+}
+
+bool Scenario::add_symbol_errors(Frame& frame) {
+    const int block = pick_block(frame);
+    if (block < 0) {
+        return false;
+    }
+    const int count = 1 + static_cast<int>(draw(8));
+    corrupt_symbols(frame.word(static_cast<std::size_t>(block)), count, draw(0xFFFFFFFFU));
+    frame.received[static_cast<std::size_t>(block)].result = count;
+    return true;
+}
+
+bool Scenario::make_block_uncorrectable(Frame& frame) {
+    const int block = pick_block(frame);
+    if (block < 0) {
+        return false;
+    }
+    const auto b = static_cast<std::size_t>(block);
+    const Bytes clean = frame.word(b);
+    // Random symbols first; the parity bytes alone as a fallback, which leaves
+    // the payload (and so the MANT walk) intact. Patterns that libfec would
+    // miscorrect, or whose walk the decoder may end either way, are not used.
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        Bytes word = clean;
+        if (attempt < 32) {
+            corrupt_symbols(word, 12 + static_cast<int>(draw(5)), draw(0xFFFFFFFFU));
+        } else {
+            for (std::size_t i = word.size() - 16; i < word.size(); ++i) {
+                word[i] ^= static_cast<std::uint8_t>(1 + draw(255));
+            }
+        }
+        if (!uncorrectable(word)) {
+            continue;
+        }
+        std::vector<ReceivedBlock> trial = frame.received;
+        trial[b] = received_from(word, -1);
+        if (expected_frame_records(trial, options_.first_payload).ambiguous) {
+            continue;
+        }
+        frame.word(b) = word;
+        frame.received = std::move(trial);
+        return true;
+    }
+    return false;
+}
+
+void Scenario::add_code_bit_errors(CodeStreams& code) {
+    // One flipped bit every 48 to 127 code bits: well within what the
+    // Viterbi decoder corrects.
+    for (Bytes* stream : {&code.first, &code.second}) {
+        std::vector<int> flips;
+        const int bits = static_cast<int>(stream->size() * 8) - 4;
+        for (int bit = static_cast<int>(draw(40)); bit < bits;
+             bit += 48 + static_cast<int>(draw(80))) {
+            flips.push_back(bit);
+        }
+        flip_code_bits(*stream, flips);
+    }
+}
+
+bool Scenario::spoil_stream(const Frame& frame, std::size_t first_digits, std::string& digits,
+                            EncodedPacket& packet) {
+    int block = pick_block(frame);
+    if (packet.fault == FaultKind::truncated && options_.faults.block == FaultBlock::any) {
+        block = frame.words.second.empty() || draw(2) == 0 ? 0 : 1;
+    }
+    if (block < 0) {
+        return false;
+    }
+    const bool in_first = block == 0;
+    const std::size_t at =
+        in_first ? draw(static_cast<std::uint32_t>(first_digits))
+                 : first_digits + draw(static_cast<std::uint32_t>(digits.size() - first_digits));
+    if (packet.fault == FaultKind::non_hex) {
+        digits[at] = kNonHex[draw(sizeof kNonHex - 1)];
+    } else {
+        digits.resize(at);
+        packet.truncated = true;
+    }
+    packet.expected.push_back(in_first ? expected_first_block_abort()
+                                       : expected_second_block_abort(frame.received[0]));
+    return true;
+}
+
 EncodedPacket Scenario::encode(const Bytes& mant, FaultKind fault) {
     const int l = options_.first_payload;
-    const Bytes air = airlink_data(static_cast<int>(draw(64)), mant);
-    Codewords words = make_codewords(air, l);
+    Frame frame{make_codewords(airlink_data(static_cast<int>(draw(64)), mant), l), {}};
+    for (std::size_t k = 0; k < frame.blocks(); ++k) {
+        frame.received.push_back(received_from(frame.word(k), 0));
+    }
     EncodedPacket packet;
     packet.fault = fault;
-    packet.second_blocks = static_cast<int>(words.second.size());
+    packet.second_blocks = static_cast<int>(frame.words.second.size());
 
-    std::vector<Bytes*> all{&words.first};
-    for (Bytes& w : words.second) {
-        all.push_back(&w);
+    if ((fault == FaultKind::rs_corrected && !add_symbol_errors(frame)) ||
+        (fault == FaultKind::rs_failed && !make_block_uncorrectable(frame))) {
+        packet.fault = FaultKind::none;
     }
-    std::vector<ReceivedBlock> received;
-    for (Bytes* w : all) {
-        received.push_back(received_from(*w, 0));
-    }
-    auto pick_block = [&]() -> int {
-        switch (options_.faults.block) {
-        case FaultBlock::first:
-            return 0;
-        case FaultBlock::second:
-            return words.second.empty() ? -1
-                                        : 1 + static_cast<int>(draw(
-                                                  static_cast<std::uint32_t>(words.second.size())));
-        case FaultBlock::any:
-        default:
-            return static_cast<int>(draw(static_cast<std::uint32_t>(all.size())));
-        }
-    };
-
-    if (fault == FaultKind::rs_corrected) {
-        const int block = pick_block();
-        if (block < 0) {
-            packet.fault = FaultKind::none;
-        } else {
-            const int count = 1 + static_cast<int>(draw(8));
-            corrupt_symbols(*all[static_cast<std::size_t>(block)], count, draw(0xFFFFFFFFU));
-            received[static_cast<std::size_t>(block)].result = count;
-        }
-    }
-    if (fault == FaultKind::rs_failed) {
-        const int block = pick_block();
-        bool done = false;
-        if (block >= 0) {
-            const auto b = static_cast<std::size_t>(block);
-            const Bytes clean = *all[b];
-            // Random symbols first; the parity bytes alone as a fallback, which
-            // leaves the payload (and so the MANT walk) intact.
-            for (int attempt = 0; attempt < 40 && !done; ++attempt) {
-                Bytes word = clean;
-                if (attempt < 32) {
-                    corrupt_symbols(word, 12 + static_cast<int>(draw(5)), draw(0xFFFFFFFFU));
-                } else {
-                    for (std::size_t i = word.size() - 16; i < word.size(); ++i) {
-                        word[i] ^= static_cast<std::uint8_t>(1 + draw(255));
-                    }
-                }
-                if (!uncorrectable(word)) {
-                    continue;
-                }
-                std::vector<ReceivedBlock> trial = received;
-                trial[b] = received_from(word, -1);
-                if (expected_frame_records(trial, l).ambiguous) {
-                    continue;
-                }
-                *all[b] = word;
-                received = trial;
-                done = true;
-            }
-        }
-        if (!done) {
-            packet.fault = FaultKind::none;
-        }
-    }
-
-    CodeStreams code = encode_codewords(words);
+    CodeStreams code = encode_codewords(frame.words);
     if (fault == FaultKind::code_bits) {
-        for (Bytes* stream : {&code.first, &code.second}) {
-            std::vector<int> flips;
-            const int bits = static_cast<int>(stream->size() * 8) - 4;
-            for (int bit = static_cast<int>(draw(40)); bit < bits;
-                 bit += 48 + static_cast<int>(draw(80))) {
-                flips.push_back(bit);
-            }
-            flip_code_bits(*stream, flips);
-        }
+        add_code_bit_errors(code);
     }
     std::string digits = to_stream(code).substr(1);
-    const std::size_t first_digits = 2 * code.first.size();
-
     if (fault == FaultKind::non_hex || fault == FaultKind::truncated) {
-        int block = pick_block();
-        if (fault == FaultKind::truncated && options_.faults.block == FaultBlock::any) {
-            block = words.second.empty() || draw(2) == 0 ? 0 : 1;
-        }
-        if (block < 0) {
-            packet.fault = FaultKind::none;
-        } else {
-            const bool in_first = block == 0;
-            const std::size_t at =
-                in_first
-                    ? draw(static_cast<std::uint32_t>(first_digits))
-                    : first_digits + draw(static_cast<std::uint32_t>(digits.size() - first_digits));
-            if (fault == FaultKind::non_hex) {
-                digits[at] = kNonHex[draw(sizeof kNonHex - 1)];
-            } else {
-                digits.resize(at);
-                packet.truncated = true;
-            }
-            packet.expected.push_back(in_first ? expected_first_block_abort()
-                                               : expected_second_block_abort(received[0], l));
+        if (spoil_stream(frame, 2 * code.first.size(), digits, packet)) {
             packet.stream = "x" + digits + (packet.truncated ? "" : "\r\n");
             return packet;
         }
+        packet.fault = FaultKind::none;
     }
-    packet.expected = expected_frame_records(received, l).lines;
+    packet.expected = expected_frame_records(frame.received, l).lines;
     packet.stream = "x" + digits + "\r\n";
     return packet;
 }

@@ -81,6 +81,15 @@ private:
     FaultKind pick_fault(bool last);
     Bytes app_packet(Station& station, int& payload_kind, Size size);
     Bytes mant_packet_for(Station& station, Size size, std::size_t room);
+    struct Frame;
+    int pick_block(const Frame& frame);
+    bool add_symbol_errors(Frame& frame);
+    bool make_block_uncorrectable(Frame& frame);
+    void add_code_bit_errors(CodeStreams& code);
+    // Non-hex character or truncation; false when the packet has no block of
+    // the kind asked for.
+    bool spoil_stream(const Frame& frame, std::size_t first_digits, std::string& digits,
+                      EncodedPacket& packet);
     EncodedPacket encode(const Bytes& mant, FaultKind fault);
 
     ScenarioOptions options_;
