@@ -46,6 +46,14 @@ QFont SansSerif(int points, bool bold) {
     return font;
 }
 
+// The small captions were fitted to a narrow bitmap font; a condensed
+// stand-in keeps them whole.
+QFont DefaultFont() {
+    QFont font = SansSerif(8, false);
+    font.setStretch(QFont::Condensed);
+    return font;
+}
+
 template <typename Widget> Widget* Place(Widget* widget, const char* name, QRect rect) {
     widget->setObjectName(name);
     widget->setGeometry(rect);
@@ -73,6 +81,7 @@ QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
     auto* list = Place(new QListWidget(parent), name, rect);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
+    list->setTextElideMode(Qt::ElideNone); // clipped at the edge, never shortened
     return list;
 }
 
@@ -93,7 +102,7 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
     : data_folder_(data_folder), m_(*this), decoders_(m_, program_folder, data_folder) {
     setObjectName("FDisplay");
     setWindowTitle("Quorvel" + QString(98, ' '));
-    setFont(SansSerif(8, false));
+    setFont(DefaultFont());
     QPalette workspace = palette();
     workspace.setColor(QPalette::Window, kWorkspace);
     workspace.setColor(QPalette::Button, kWorkspace);
@@ -407,7 +416,9 @@ std::string FDisplay::Text(TextBoxId box) const {
 }
 
 void FDisplay::SetText(TextBoxId box, const std::string& text) {
-    texts_[static_cast<int>(box)]->setText(QString::fromStdString(text));
+    QLineEdit* edit = texts_[static_cast<int>(box)];
+    edit->setText(QString::fromStdString(text));
+    edit->setCursorPosition(0); // a long N record shows from its start
 }
 
 bool FDisplay::IsSelected(OptionId option) const {
