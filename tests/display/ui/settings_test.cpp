@@ -97,6 +97,10 @@ struct OptionCase {
     bool system_tz, use_offset_selected, selected, displayed_selected;
 };
 
+void PrintTo(const OptionCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class OptionKeyLoad : public SettingsTest, public testing::WithParamInterface<OptionCase> {};
 
 TEST_P(OptionKeyLoad, SetsOptionsAndStopsAtADamagedKey) {
