@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace veltaro {
@@ -81,6 +83,8 @@ bool DecoderControl::StartDecoder(int port) {
     process.setProgram(program);
     process.setArguments(words);
     process.setWorkingDirectory(data_folder_);
+    // Even a display that is killed leaves no decoder behind.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start();
     if (!process.waitForStarted(kStartWaitMs)) {
         ReportProblem(m_, process.errorString().toStdString(), "  Can't open Decoder Program");

@@ -7,8 +7,42 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
 
 #include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int signal_pipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(signal_pipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP close the window the orderly way, so the
+// decoders it started end with it.
+void CloseOnStopSignals(QWidget& window) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t ignored = ::read(signal_pipe[0], &byte, 1);
+        window.close();
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
+} // namespace
 
 int main(int argc, char* argv[]) {
     // A closed console must not end the display while it forwards decoder output.
@@ -42,6 +76,7 @@ int main(int argc, char* argv[]) {
                               veltaro::ResolveDataFolder(program_folder, parser.value(data_dir)));
     QObject::connect(&display, &veltaro::FDisplay::ended, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    CloseOnStopSignals(display);
     display.Load();
 
     if (parser.isSet(no_splash)) {
