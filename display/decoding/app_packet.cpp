@@ -77,9 +77,9 @@ void ListHeaderLine(MStart& m) {
 void ReadReportElements(MStart& m) {
     while (!m.PayloadText.empty()) {
         m.ReportType = static_cast<std::int16_t>(HexValue(m.PayloadText.substr(0, 2)));
-        RemoveFront(m.PayloadText, 3, "the packet ends inside an element's type byte");
+        RemoveFront(m.PayloadText, 3, "The packet ends inside an element's type byte");
         auto length = static_cast<std::int16_t>(3 * HexValue(m.PayloadText.substr(0, 2)));
-        RemoveFront(m.PayloadText, 3, "the packet ends after an element's type byte");
+        RemoveFront(m.PayloadText, 3, "The packet ends after an element's type byte");
         std::string body = m.PayloadText.substr(0, static_cast<std::size_t>(length));
         m.PayloadText.erase(0, body.size());
         if (const ReportDecoder read = FindReportDecoder(m.ReportType)) {
@@ -126,9 +126,9 @@ void ParseAppPacket(MStart& m) {
 
         if (m.TimeStampFlag) {
             ComputeReportTime(m);
-            RemoveFront(m.PayloadText, 9, "the packet ends before its time stamp");
+            RemoveFront(m.PayloadText, 9, "The packet ends before its time stamp");
         } else {
-            RemoveFront(m.PayloadText, 3, "the packet has no application header");
+            RemoveFront(m.PayloadText, 3, "The packet has no application header");
             m.ReportTime = FromWholeSeconds(ToWholeSeconds(m.ReceiveTime) +
                                             static_cast<long long>(m.GmtOffsetHours) * 3600);
         }

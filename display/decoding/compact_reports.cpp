@@ -9,7 +9,7 @@ namespace {
 
 long long TakeWholeByte(std::string& text) {
     if (text.size() < 3) {
-        throw std::runtime_error("a compact report is cut short");
+        throw std::runtime_error("A compact report is cut short");
     }
     const auto value = static_cast<long long>(HexValue(text.substr(0, 2)));
     text.erase(0, 3);

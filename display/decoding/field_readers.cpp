@@ -44,7 +44,7 @@ double HexValue(std::string_view digits) {
             break;
         }
         if (count == 8) {
-            throw std::runtime_error("a hexadecimal number has more than eight digits");
+            throw std::runtime_error("A hexadecimal number has more than eight digits");
         }
         value = value * 16 + static_cast<std::uint32_t>(digit);
         ++count;
@@ -69,7 +69,7 @@ std::int64_t ReadInteger(MStart& m, std::int16_t signedness, std::int16_t count,
     try {
         for (int k = 0; k < count; ++k) {
             if (k == static_cast<int>(pairs.size())) {
-                throw std::runtime_error("an integer field is longer than four bytes");
+                throw std::runtime_error("An integer field is longer than four bytes");
             }
             pairs[static_cast<std::size_t>(k)] = TakeByte(text);
         }

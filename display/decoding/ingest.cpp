@@ -66,7 +66,7 @@ void SetGmtOffset(MStart& m) {
                              : LeadingNumber(m.ui.Text(TextBoxId::txtGMTOffset));
     const double rounded = RoundHalfEven(hours);
     if (!(rounded >= INT32_MIN && rounded <= INT32_MAX)) {
-        throw std::runtime_error("The GMT offset is out of range.");
+        throw std::runtime_error("The GMT offset is out of range");
     }
     m.GmtOffsetHours = static_cast<std::int32_t>(rounded);
 }
@@ -211,7 +211,7 @@ double RadixNumber(std::string_view text, unsigned radix) {
         value = value * radix + static_cast<unsigned>(digit);
         ++digits;
         if (value > 0xFFFFFFFFULL) {
-            throw std::runtime_error("The number is too large.");
+            throw std::runtime_error("The number is too large");
         }
     }
     const bool narrow = radix == 16 ? digits <= 4 : value <= 0xFFFF;
@@ -219,7 +219,7 @@ double RadixNumber(std::string_view text, unsigned radix) {
         return static_cast<double>(static_cast<std::int16_t>(static_cast<std::uint16_t>(value)));
     }
     if (radix == 16 && digits > 8) {
-        throw std::runtime_error("The number is too large.");
+        throw std::runtime_error("The number is too large");
     }
     return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
 }
@@ -308,7 +308,7 @@ double LeadingNumber(std::string_view text) {
         if (exponent.size() > 1 && exponent[1] == '-') {
             return 0;
         }
-        throw std::runtime_error("The number is too large.");
+        throw std::runtime_error("The number is too large");
     }
     return negative ? -value : value;
 }

@@ -50,14 +50,14 @@ void AppendLine(const std::string& path, std::string line) {
 int ChooseEntry(MStart& m, ListId list) {
     if (m.ui.IsSelected(OptionId::optDisplayed)) {
         if (m.ui.Count(list) == 0) {
-            throw std::runtime_error("The list is empty.");
+            throw std::runtime_error("The list is empty");
         }
         m.ui.SetSelected(list, 0, true);
         return 0;
     }
     const int index = m.ui.SelectedIndex(list);
     if (index < 0 || index >= m.ui.Count(list)) {
-        throw std::runtime_error("No entry is selected.");
+        throw std::runtime_error("No entry is selected");
     }
     return index;
 }

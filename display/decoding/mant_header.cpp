@@ -41,7 +41,7 @@ public:
     }
 
 private:
-    static constexpr const char* kEndsEarly = "The record ends inside its MANT header.";
+    static constexpr const char* kEndsEarly = "The record ends inside its MANT header";
     std::string_view record_;
     std::size_t next_ = 0;
 };
@@ -69,7 +69,7 @@ bool TryNumber(std::string_view field, double& value) {
 double Number(std::string_view field) {
     double value = 0;
     if (!TryNumber(field, value)) {
-        throw std::runtime_error("The field \"" + std::string(field) + "\" is not a number.");
+        throw std::runtime_error("The field \"" + std::string(field) + "\" is not a number");
     }
     return value;
 }
@@ -78,7 +78,7 @@ double Number(std::string_view field) {
 std::int16_t SmallInteger(std::string_view field) {
     const double rounded = RoundHalfEven(Number(field));
     if (rounded < INT16_MIN || rounded > INT16_MAX) {
-        throw std::runtime_error("The field \"" + std::string(field) + "\" is out of range.");
+        throw std::runtime_error("The field \"" + std::string(field) + "\" is out of range");
     }
     return static_cast<std::int16_t>(rounded);
 }
@@ -100,7 +100,7 @@ DateTime ReceiveTimeOf(const ReceiveParts& parts) {
     const DateTime value = MakeDateTime(v[0], v[1], v[2], v[3], v[4], v[5]);
     // The date-time range the display can show: years 100 to 9999.
     if (value < MakeDateTime(100, 1, 1, 0, 0, 0) || value >= MakeDateTime(10000, 1, 1, 0, 0, 0)) {
-        throw std::runtime_error("The receive time is not a valid date.");
+        throw std::runtime_error("The receive time is not a valid date");
     }
     return value;
 }
@@ -127,7 +127,7 @@ void ReadFields(MStart& m, FieldWalker& fields, ReceiveParts& parts) {
         fields.Skip((m.DestFlag ? 1 : 0) + (extra_byte ? 1 : 0));
         m.PathCount = SmallInteger(fields.Next());
         if (m.PathCount < 0) {
-            throw std::runtime_error("The path count is negative.");
+            throw std::runtime_error("The path count is negative");
         }
         header_bytes += 1 + 2.0 * m.PathCount;
     }
@@ -136,7 +136,7 @@ void ReadFields(MStart& m, FieldWalker& fields, ReceiveParts& parts) {
     m.PathAddress.fill(std::string());
     for (int i = 0; i < m.PathCount; ++i) {
         if (i == static_cast<int>(m.PathAddress.size())) {
-            throw std::runtime_error("The path count is above five.");
+            throw std::runtime_error("The path count is above five");
         }
         m.PathAddress[static_cast<std::size_t>(i)] = std::string(fields.Next());
     }

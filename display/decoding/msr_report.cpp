@@ -29,7 +29,7 @@ constexpr std::array<MsrSensor, 8> kMsrSensors{{
 void ReadMSR(MStart& m, std::string& body, std::int16_t& /*length*/) {
     try {
         if (body.empty()) {
-            throw std::runtime_error("the multiple sensor report is empty");
+            throw std::runtime_error("The multiple sensor report is empty");
         }
         const int mask = static_cast<int>(HexValue(body.substr(0, 2)));
         std::string rest = body.size() > 3 ? body.substr(3) : std::string();

@@ -19,7 +19,7 @@ std::string TipCountText(double tips) {
 void ReadRainReport(MStart& m, std::string& body, std::int16_t& /*length*/) {
     try {
         if (body.size() < 2) {
-            throw std::runtime_error("the rain report is empty");
+            throw std::runtime_error("The rain report is empty");
         }
         const auto sensor = static_cast<long long>(HexValue(body.substr(0, 2)));
         body.erase(0, 3);
@@ -38,7 +38,7 @@ void ReadRainReport(MStart& m, std::string& body, std::int16_t& /*length*/) {
             return;
         }
         if (BytesPresent(body) < static_cast<std::size_t>(length)) {
-            throw std::runtime_error("the rain report ends inside its value");
+            throw std::runtime_error("The rain report ends inside its value");
         }
         std::string field = TakeField(body, static_cast<std::size_t>(length));
         std::string value;

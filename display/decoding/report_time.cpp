@@ -23,7 +23,7 @@ long long FloorDiv(long long a, long long b) {
 std::string_view StampDigits(std::string_view payload, std::size_t start, std::size_t& comma) {
     comma = start <= payload.size() ? payload.find(',', start) : std::string_view::npos;
     if (comma == std::string_view::npos) {
-        throw std::runtime_error("the packet ends before its time stamp");
+        throw std::runtime_error("The packet ends before its time stamp");
     }
     return payload.substr(start, comma - start);
 }
