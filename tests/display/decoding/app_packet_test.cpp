@@ -1,6 +1,6 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
-#include "tests/display/decoding/ingest_test_helpers.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -10,19 +10,12 @@
 namespace veltaro {
 namespace {
 
+using testing::ByteText;
+
 using Lines = std::vector<std::string>;
 
 const std::string kSeparator = "__________";
 const std::string kUnreadable = "  Unreadable Data Packet";
-
-std::string ByteText(const std::string& hex) {
-    std::istringstream in(hex);
-    std::string out;
-    for (std::string pair; in >> pair;) {
-        out += pair + ",";
-    }
-    return out;
-}
 
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;

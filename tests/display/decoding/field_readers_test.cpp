@@ -1,5 +1,6 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +10,7 @@
 namespace veltaro {
 namespace {
 
-// "FF 38" -> "FF,38,": byte text as the packet parser hands it over.
-std::string ByteText(const std::string& hex) {
-    std::istringstream in(hex);
-    std::string out;
-    for (std::string pair; in >> pair;) {
-        out += pair + ",";
-    }
-    return out;
-}
+using testing::ByteText;
 
 class FieldReaders : public ::testing::Test {
 protected:

@@ -1,46 +1,19 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
-#include "tests/display/decoding/ingest_test_helpers.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 namespace veltaro {
 namespace {
 
-std::string ByteText(const std::string& hex) {
-    std::istringstream in(hex);
-    std::string out;
-    for (std::string pair; in >> pair;) {
-        out += pair + ",";
-    }
-    return out;
-}
-
-class Gsr : public ::testing::Test {
+class Gsr : public testing::ReportDecoderTest {
 protected:
-    Gsr() {
-        m.FieldSep = "\t";
-        m.SourceAddress = "123";
-        m.ReportType = 1;
-        m.ReportTime = MakeDateTime(2015, 5, 3, 14, 0, 10);
-    }
+    Gsr() : ReportDecoderTest(ReadGSR, "123", 1) {}
 
-    std::vector<std::string> Read(const std::string& hex) {
-        std::string body = ByteText(hex);
-        auto length = static_cast<std::int16_t>(body.size());
-        ReadGSR(m, body, length);
-        return ui.Lines(ListId::lstReport);
-    }
-
-    static std::string Line(int sensor, const std::string& value) {
-        return "  05/03/2015  14:00:10    123\t1\t" + std::to_string(sensor) + "\t" + value;
-    }
-
-    MemoryControls ui;
-    MStart m{ui};
+    std::string Line(int sensor, const std::string& value) const { return Prefix(sensor) + value; }
 };
 
 TEST_F(Gsr, ListsOneLinePerReadingNewestOnTop) {

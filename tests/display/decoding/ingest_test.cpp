@@ -1,6 +1,6 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
-#include "ingest_test_helpers.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,45 +1,19 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 namespace veltaro {
 namespace {
 
-std::string ByteText(const std::string& hex) {
-    std::istringstream in(hex);
-    std::string out;
-    for (std::string pair; in >> pair;) {
-        out += pair + ",";
-    }
-    return out;
-}
-
-class Msr : public ::testing::Test {
+class Msr : public testing::ReportDecoderTest {
 protected:
-    Msr() {
-        m.FieldSep = "\t";
-        m.SourceAddress = "77";
-        m.ReportType = 3;
-        m.ReportTime = MakeDateTime(2015, 5, 3, 14, 0, 10);
-    }
+    Msr() : ReportDecoderTest(ReadMSR, "77", 3) {}
 
-    std::vector<std::string> Read(const std::string& hex) {
-        std::string body = ByteText(hex);
-        auto length = static_cast<std::int16_t>(body.size());
-        ReadMSR(m, body, length);
-        return ui.Lines(ListId::lstReport);
-    }
-
-    static std::string Line(int sensor, const std::string& value) {
-        return "  05/03/2015  14:00:10    77\t3\t" + std::to_string(sensor) + "\t" + value;
-    }
-
-    MemoryControls ui;
-    MStart m{ui};
+    std::string Line(int sensor, const std::string& value) const { return Prefix(sensor) + value; }
 };
 
 TEST_F(Msr, MaskBitsChooseSensorsWithFixedWidthAndSign) {

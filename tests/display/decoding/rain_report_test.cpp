@@ -1,48 +1,24 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 namespace veltaro {
 namespace {
 
-std::string ByteText(const std::string& hex) {
-    std::istringstream in(hex);
-    std::string out;
-    for (std::string pair; in >> pair;) {
-        out += pair + ",";
-    }
-    return out;
-}
-
-class Rain : public ::testing::Test {
+class Rain : public testing::ReportDecoderTest {
 protected:
-    Rain() {
-        m.FieldSep = "\t";
-        m.SourceAddress = "1234";
-        m.ReportType = 2;
-        m.ReportTime = MakeDateTime(2015, 5, 3, 14, 0, 10);
-    }
+    Rain() : ReportDecoderTest(ReadRainReport, "1234", 2) {}
 
-    std::vector<std::string> Read(const std::string& hex) {
-        std::string body = ByteText(hex);
-        auto length = static_cast<std::int16_t>(body.size());
-        ReadRainReport(m, body, length);
-        return ui.Lines(ListId::lstReport);
+    std::string Header(const std::string& value_and_tips) const {
+        return Prefix(7) + value_and_tips;
     }
-
-    static std::string Header(const std::string& value_and_tips) {
-        return "  05/03/2015  14:00:10    1234\t2\t7\t" + value_and_tips;
+    std::string Tip(const std::string& time, int k) const {
+        return Prefix(7, time) + "Tip " + std::to_string(k);
     }
-    static std::string Tip(const std::string& time, int k) {
-        return "  05/03/2015  " + time + "    1234\t2\t7\tTip " + std::to_string(k);
-    }
-
-    MemoryControls ui;
-    MStart m{ui};
 };
 
 TEST_F(Rain, ListsTheValueAndCountThenOneLinePerTip) {

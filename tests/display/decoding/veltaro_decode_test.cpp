@@ -1,4 +1,4 @@
-#include "ingest_test_helpers.h"
+#include "tests/display/decoding/test_support.h"
 
 #include <gtest/gtest.h>
 
