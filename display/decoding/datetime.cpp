@@ -13,14 +13,6 @@ constexpr long long kSecondsPerDay = 86400;
 // 1899-12-30 is 25569 days before 1970-01-01.
 constexpr long long kEpochOffsetDays = 25569;
 
-long long FloorDiv(long long a, long long b) {
-    long long q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) {
-        --q;
-    }
-    return q;
-}
-
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
 long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -51,6 +43,14 @@ Civil CivilFromDays(long long z) {
 }
 
 } // namespace
+
+long long FloorDiv(long long a, long long b) {
+    long long q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) {
+        --q;
+    }
+    return q;
+}
 
 DateTime MakeDateTime(long year, long month, long day, long hour, long minute, long second) {
     const long long months = static_cast<long long>(year) * 12 + (month - 1);

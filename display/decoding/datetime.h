@@ -24,6 +24,10 @@ std::string FormatDateTime(DateTime value);
 long long ToWholeSeconds(DateTime value);
 DateTime FromWholeSeconds(long long seconds);
 
+// a / b rounded towards minus infinity (b > 0): whole days or half days of a
+// count of seconds, also before 1899-12-30.
+long long FloorDiv(long long a, long long b);
+
 // Nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
 double RoundHalfEven(double value);
 

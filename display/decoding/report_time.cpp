@@ -11,14 +11,6 @@ namespace {
 constexpr long long kHalfDay = 43200;
 constexpr long long kSixHours = 21600;
 
-long long FloorDiv(long long a, long long b) {
-    long long q = a / b;
-    if (a % b != 0 && ((a < 0) != (b < 0))) {
-        --q;
-    }
-    return q;
-}
-
 // The digits of one time stamp byte: the text from `start` up to the next comma.
 std::string_view StampDigits(std::string_view payload, std::size_t start, std::size_t& comma) {
     comma = start <= payload.size() ? payload.find(',', start) : std::string_view::npos;
