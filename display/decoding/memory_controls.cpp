@@ -6,15 +6,21 @@
 namespace veltaro {
 
 namespace {
-std::size_t Slot(ListId list) { return static_cast<std::size_t>(list); }
+std::size_t Slot(ListId list) {
+    return static_cast<std::size_t>(list);
+}
 
 // The partner of an option in its group.
 OptionId Partner(OptionId option) {
     switch (option) {
-    case OptionId::optSystemTz: return OptionId::optUseOffset;
-    case OptionId::optUseOffset: return OptionId::optSystemTz;
-    case OptionId::OptSelected: return OptionId::optDisplayed;
-    case OptionId::optDisplayed: return OptionId::OptSelected;
+    case OptionId::optSystemTz:
+        return OptionId::optUseOffset;
+    case OptionId::optUseOffset:
+        return OptionId::optSystemTz;
+    case OptionId::OptSelected:
+        return OptionId::optDisplayed;
+    case OptionId::optDisplayed:
+        return OptionId::OptSelected;
     }
     return option;
 }
@@ -23,15 +29,17 @@ OptionId Partner(OptionId option) {
 MemoryControls::MemoryControls(std::string data_folder) : data_folder_(std::move(data_folder)) {}
 
 void MemoryControls::InsertTop(ListId list, const std::string& text) {
-    auto& lines = lists_[Slot(list)];
-    lines.insert(lines.begin(), text);
+    lists_[Slot(list)].push_front(text);
+    snapshot_stale_[Slot(list)] = true;
     int& selected = selected_[Slot(list)];
     if (selected >= 0) {
         ++selected;
     }
 }
 
-int MemoryControls::Count(ListId list) const { return static_cast<int>(lists_[Slot(list)].size()); }
+int MemoryControls::Count(ListId list) const {
+    return static_cast<int>(lists_[Slot(list)].size());
+}
 
 void MemoryControls::Remove(ListId list, int index) {
     auto& lines = lists_[Slot(list)];
@@ -39,6 +47,7 @@ void MemoryControls::Remove(ListId list, int index) {
         throw std::out_of_range("list index out of range");
     }
     lines.erase(lines.begin() + index);
+    snapshot_stale_[Slot(list)] = true;
     int& selected = selected_[Slot(list)];
     if (selected == index) {
         selected = -1;
@@ -49,6 +58,7 @@ void MemoryControls::Remove(ListId list, int index) {
 
 void MemoryControls::Clear(ListId list) {
     lists_[Slot(list)].clear();
+    snapshot_stale_[Slot(list)] = true;
     selected_[Slot(list)] = -1;
 }
 
@@ -66,9 +76,12 @@ void MemoryControls::ReplaceEntry(ListId list, int index, const std::string& tex
         throw std::out_of_range("list index out of range");
     }
     lines[static_cast<std::size_t>(index)] = text;
+    snapshot_stale_[Slot(list)] = true;
 }
 
-int MemoryControls::SelectedIndex(ListId list) const { return selected_[Slot(list)]; }
+int MemoryControls::SelectedIndex(ListId list) const {
+    return selected_[Slot(list)];
+}
 
 void MemoryControls::SetSelected(ListId list, int index, bool selected) {
     int& current = selected_[Slot(list)];
@@ -82,7 +95,9 @@ void MemoryControls::SetSelected(ListId list, int index, bool selected) {
     }
 }
 
-std::string MemoryControls::Text(TextBoxId box) const { return texts_[static_cast<std::size_t>(box)]; }
+std::string MemoryControls::Text(TextBoxId box) const {
+    return texts_[static_cast<std::size_t>(box)];
+}
 
 void MemoryControls::SetText(TextBoxId box, const std::string& text) {
     texts_[static_cast<std::size_t>(box)] = text;
@@ -107,7 +122,12 @@ void MemoryControls::ProcessEvents() {
 }
 
 const std::vector<std::string>& MemoryControls::Lines(ListId list) const {
-    return lists_[Slot(list)];
+    const std::size_t slot = Slot(list);
+    if (snapshot_stale_[slot]) {
+        snapshots_[slot].assign(lists_[slot].begin(), lists_[slot].end());
+        snapshot_stale_[slot] = false;
+    }
+    return snapshots_[slot];
 }
 
 } // namespace veltaro

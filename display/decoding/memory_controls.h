@@ -4,6 +4,7 @@
 #include "display/decoding/controls.h"
 
 #include <array>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ public:
     void ProcessEvents() override;
     std::string DataFolder() const override { return data_folder_; }
 
-    // Whole list, top first.
+    // Whole list, top first: a copy taken when the list has changed since the
+    // last call, so the reference stays valid but not live across changes.
     const std::vector<std::string>& Lines(ListId list) const;
 
     int beeps = 0;
@@ -43,7 +45,11 @@ public:
 
 private:
     std::string data_folder_;
-    std::array<std::vector<std::string>, 3> lists_;
+    // A cycle inserts thousands of lines at the top before trimming the
+    // bottom: both ends must be cheap.
+    std::array<std::deque<std::string>, 3> lists_;
+    mutable std::array<std::vector<std::string>, 3> snapshots_;
+    mutable std::array<bool, 3> snapshot_stale_{true, true, true};
     std::array<int, 3> selected_{-1, -1, -1};
     std::array<std::string, 9> texts_;
     std::array<bool, 4> options_{true, false, true, false}; // design state
