@@ -42,6 +42,14 @@ Civil CivilFromDays(long long z) {
     return {y + (m <= 2), m, d};
 }
 
+// Writes value as exactly `width` decimal digits, zero-padded.
+void PutDigits(char* at, int width, unsigned value) {
+    for (int i = width - 1; i >= 0; --i) {
+        at[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
 } // namespace
 
 long long FloorDiv(long long a, long long b) {
@@ -82,6 +90,17 @@ std::string FormatDateTime(DateTime value) {
     const long long days = FloorDiv(total, kSecondsPerDay);
     const long long rest = total - days * kSecondsPerDay;
     const Civil c = CivilFromDays(days - kEpochOffsetDays);
+    if (c.year >= 0 && c.year <= 9999) {
+        // The common case without printf: every report line carries a time.
+        char text[] = "MM/dd/yyyy  hh:mm:ss";
+        PutDigits(text, 2, c.month);
+        PutDigits(text + 3, 2, c.day);
+        PutDigits(text + 6, 4, static_cast<unsigned>(c.year));
+        PutDigits(text + 12, 2, static_cast<unsigned>(rest / 3600));
+        PutDigits(text + 15, 2, static_cast<unsigned>(rest / 60 % 60));
+        PutDigits(text + 18, 2, static_cast<unsigned>(rest % 60));
+        return std::string(text, sizeof text - 1);
+    }
     char text[96];
     std::snprintf(text, sizeof text, "%02u/%02u/%04lld  %02lld:%02lld:%02lld", c.month, c.day,
                   c.year, rest / 3600, rest / 60 % 60, rest % 60);

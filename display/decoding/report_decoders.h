@@ -42,9 +42,20 @@ inline DateTime SecondsBefore(DateTime time, long long seconds) {
 // A report line up to its last column: two blanks, the reading time, four
 // blanks, the source, then type and sensor each after a TAB, and the TAB
 // before the value.
+// Built in one buffer: a busy cycle makes thousands of these.
 inline std::string ReportLineStart(const MStart& m, DateTime time, long long sensor) {
-    return "  " + FormatDateTime(time) + "    " + m.SourceAddress + m.FieldSep +
-           std::to_string(m.ReportType) + m.FieldSep + std::to_string(sensor) + m.FieldSep;
+    std::string line;
+    line.reserve(64 + m.SourceAddress.size());
+    line += "  ";
+    line += FormatDateTime(time);
+    line += "    ";
+    line += m.SourceAddress;
+    line += m.FieldSep;
+    line += std::to_string(m.ReportType);
+    line += m.FieldSep;
+    line += std::to_string(sensor);
+    line += m.FieldSep;
+    return line;
 }
 
 // Lists a report line at the top of lstReport and logs it when the option
