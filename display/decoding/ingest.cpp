@@ -1,5 +1,7 @@
 // The ingest cycle: takes over the exchange file the decoder appends to, lists
-// every record, decodes the N records and keeps the lists bounded.
+// every record, decodes the N records and keeps the lists bounded. The file is
+// claimed by renaming it under its lock and deleted only once it has been
+// processed, so a display that is killed loses and doubles nothing.
 #include "display/decoding/procedures.h"
 
 #include <cerrno>
@@ -71,24 +73,37 @@ void SetGmtOffset(MStart& m) {
     m.GmtOffsetHours = static_cast<std::int32_t>(rounded);
 }
 
-// Reads the whole exchange file and deletes it while holding its lock, so no
-// record the decoder appends is lost between reading and deleting. Returns
-// false in the silent cases: no file yet, or the decoder holds it right now.
-bool TakeExchangeFile(const std::string& path, std::string& content) {
+// The exchange file's folder, so a missing folder can be told from a missing
+// file: the first is a setup fault the user must hear about, the second the
+// ordinary idle case.
+void CheckFolderExists(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        throw SystemError(errno);
+    }
+}
+
+bool SameFile(int fd, const std::string& path) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Renames the exchange file to the claimed name while holding its lock: the
+// decoder, which appends only under that lock and only to the file at its
+// path, starts a new exchange file at its next flush. Returns false in the
+// silent cases: no file yet, or the decoder holds it right now.
+bool ClaimExchangeFile(const std::string& path, const std::string& claimed) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error != ENOENT) {
             throw SystemError(error);
         }
-        // A missing folder is a setup fault the user must hear about; a
-        // missing file is the ordinary idle case.
-        const std::string::size_type slash = path.rfind('/');
-        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-        struct stat info {};
-        if (::stat(folder.c_str(), &info) != 0) {
-            throw SystemError(errno);
-        }
+        CheckFolderExists(path);
         return false;
     }
     struct Closer {
@@ -102,6 +117,28 @@ bool TakeExchangeFile(const std::string& path, std::string& content) {
         }
         throw SystemError(errno);
     }
+    if (!SameFile(fd, path)) {
+        return false; // replaced between our open and our lock: next tick
+    }
+    if (::rename(path.c_str(), claimed.c_str()) != 0) {
+        throw SystemError(errno);
+    }
+    return true;
+}
+
+// Reads a whole file; false when it does not exist.
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return false;
+        }
+        throw SystemError(errno);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -112,16 +149,131 @@ bool TakeExchangeFile(const std::string& path, std::string& content) {
             throw SystemError(errno);
         }
         if (n == 0) {
-            break;
+            return true;
         }
         content.append(buffer, static_cast<std::size_t>(n));
     }
-    if (::unlink(path.c_str()) != 0) {
-        // The records stay in the file for the next cycle; listing them now
-        // would list them twice.
+}
+
+void RemoveIfPresent(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         throw SystemError(errno);
     }
+}
+
+void WriteWholeFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        throw SystemError(errno);
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw SystemError(error);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        throw SystemError(errno);
+    }
+}
+
+// A claimed file stays until every line of it is listed, logged and decoded,
+// so a display killed meanwhile finds it at its next cycle. Beside it, the
+// log mark holds each log's size (-1: absent) at the start of the pass over
+// it: a pass that is cut short is rolled back to the mark and done again, so
+// no log line is lost or written twice.
+struct ClaimPaths {
+    std::string claimed;
+    std::string mark;
+};
+
+ClaimPaths ClaimPathsOf(const MStart& m) {
+    return {m.InputPath + ".claimed", m.InputPath + ".claimed-logs"};
+}
+
+std::vector<std::string> LogPaths(const MStart& m) {
+    return {m.RawDataPath, m.MsgPath, m.ReportPath};
+}
+
+// Written under a temporary name and renamed, so a kill leaves either no
+// mark or a whole one.
+void WriteLogMark(const MStart& m, const std::string& mark) {
+    std::string text;
+    for (const std::string& log : LogPaths(m)) {
+        struct stat info {};
+        const long long size = ::stat(log.c_str(), &info) == 0 ? info.st_size : -1;
+        text += std::to_string(size) + "\t" + log + "\n";
+    }
+    const std::string fresh = mark + ".new";
+    WriteWholeFile(fresh, text);
+    if (::rename(fresh.c_str(), mark.c_str()) != 0) {
+        throw SystemError(errno);
+    }
+}
+
+// Cuts each log back to its size at the mark. A log that is now shorter than
+// its mark was replaced by someone else and is left alone.
+void RollBackLogs(const std::string& mark) {
+    std::string text;
+    if (!ReadWholeFile(mark, text)) {
+        return; // killed before the mark was written: nothing logged yet
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string_view line = std::string_view(text).substr(start, end - start);
+        start = end + 1;
+        const std::size_t tab = line.find('\t');
+        long long size = 0;
+        if (tab == std::string_view::npos ||
+            std::from_chars(line.data(), line.data() + tab, size).ec != std::errc()) {
+            continue;
+        }
+        const std::string log(line.substr(tab + 1));
+        struct stat info {};
+        if (::stat(log.c_str(), &info) != 0) {
+            continue;
+        }
+        if (size < 0) {
+            RemoveIfPresent(log);
+        } else if (info.st_size > size && ::truncate(log.c_str(), size) != 0) {
+            throw SystemError(errno);
+        }
+    }
+}
+
+// The content of this cycle: a claimed file left by a pass that did not end
+// (its logs rolled back to their mark), else the exchange file, newly claimed.
+// Returns false when there is nothing to read.
+bool TakeContent(const MStart& m, const ClaimPaths& paths, std::string& content) {
+    if (ReadWholeFile(paths.claimed, content)) {
+        RollBackLogs(paths.mark);
+    } else {
+        // Left by a pass that ended after deleting its claimed file.
+        RemoveIfPresent(paths.mark);
+        if (!ClaimExchangeFile(m.InputPath, paths.claimed) ||
+            !ReadWholeFile(paths.claimed, content)) {
+            return false;
+        }
+    }
+    WriteLogMark(m, paths.mark);
     return true;
+}
+
+// The claimed file's lines are all listed, logged and decoded: it and its mark go.
+void ReleaseClaim(const ClaimPaths& paths) {
+    RemoveIfPresent(paths.claimed);
+    RemoveIfPresent(paths.mark);
 }
 
 bool IsRecord(std::string_view line) {
@@ -184,10 +336,28 @@ void TrimLists(MStart& m) {
     }
 }
 
-void ProcessContent(MStart& m, std::string_view content) {
+void ListAndDecode(MStart& m, std::string_view content) {
     const std::vector<std::string> n_queue = ListRecords(m, content);
     m.SourceFilter = LeadingNumber(m.ui.Text(TextBoxId::txtFilter));
     DecodeNRecords(m, n_queue);
+}
+
+void ProcessContent(MStart& m, std::string_view content) {
+    ListAndDecode(m, content);
+    TrimLists(m);
+}
+
+// A failure after listing ends the pass as the lines stand: they are not
+// listed again at the next tick. The claim is released before the trimming,
+// whose event processing may log entries a roll-back must not touch.
+void ProcessClaimedContent(MStart& m, const ClaimPaths& paths, std::string_view content) {
+    try {
+        ListAndDecode(m, content);
+    } catch (const std::exception&) {
+        ReleaseClaim(paths);
+        throw;
+    }
+    ReleaseClaim(paths);
     TrimLists(m);
 }
 
@@ -321,11 +491,12 @@ void IngestExchangeFile(MStart& m) {
     try {
         SetPaths(m);
         SetGmtOffset(m);
+        const ClaimPaths paths = ClaimPathsOf(m);
         std::string content;
-        if (!TakeExchangeFile(m.InputPath, content)) {
+        if (!TakeContent(m, paths, content)) {
             return;
         }
-        ProcessContent(m, content);
+        ProcessClaimedContent(m, paths, content);
     } catch (const std::exception& error) {
         ReportProblem(m, error.what(), kIngestProblem);
     }

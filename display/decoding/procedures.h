@@ -14,8 +14,8 @@
 namespace veltaro {
 
 // ingest.cpp -----------------------------------------------------------------
-// One cycle over the exchange file at InputPath (lock without waiting, read,
-// delete, unlock).
+// One cycle over the exchange file at InputPath (lock without waiting, claim by
+// renaming, unlock, read, list and decode, then delete the claimed file).
 void IngestExchangeFile(MStart& m);
 // One cycle as if the exchange file held content (veltaro-decode, tests).
 void IngestExchangeText(MStart& m, std::string_view content);

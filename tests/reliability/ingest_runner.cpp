@@ -1,0 +1,124 @@
+// ingest-runner: the display's decoding core on a tick, without a window, so
+// that tests can run it beside the real decoder, kill it at any moment and
+// start it again. Its lists are counted, not kept; problem messages go to
+// standard output as they are listed.
+//
+//   ingest-runner --data-dir DIR [--tick-ms N] [--fsize-limit BYTES]
+//
+// Every tick is one IngestExchangeFile over DIR/SondrelMANTout.txt with the
+// "Displayed" log option (A2RawData.txt, A2Headers.txt, A2Reports.txt in DIR)
+// and UTC times. --tick-ms 0 runs the cycles back to back. SIGTERM ends it
+// after one last cycle; it then prints "lines: OUTPUT MESSAGE REPORT".
+// --fsize-limit caps the size of every file it writes (RLIMIT_FSIZE, with
+// SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk).
+#include "display/decoding/memory_controls.h"
+#include "display/decoding/procedures.h"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnStop(int) {
+    g_stop = 1;
+}
+
+// Keeps the lists short (the tests read the logs) and echoes every problem
+// message: lines that do not start with two blanks, except the separator.
+class CountingControls : public veltaro::MemoryControls {
+public:
+    using MemoryControls::MemoryControls;
+
+    void InsertTop(veltaro::ListId list, const std::string& text) override {
+        ++inserted[static_cast<std::size_t>(list)];
+        if (list == veltaro::ListId::lstReport && text.rfind("  ", 0) != 0 &&
+            text != "__________") {
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+        }
+        MemoryControls::InsertTop(list, text);
+        // The logs hold everything; a short list keeps a long run cheap.
+        if (Count(list) > 50) {
+            Remove(list, Count(list) - 1);
+        }
+    }
+
+    std::array<long long, 3> inserted{};
+};
+
+struct Options {
+    std::string data_dir;
+    long tick_ms = 333;
+    long long fsize_limit = -1;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const char* value = argv[i + 1];
+        if (name == "--data-dir") {
+            options.data_dir = value;
+        } else if (name == "--tick-ms") {
+            options.tick_ms = std::strtol(value, nullptr, 10);
+        } else if (name == "--fsize-limit") {
+            options.fsize_limit = std::strtoll(value, nullptr, 10);
+        } else {
+            return false;
+        }
+    }
+    return argc % 2 == 1 && !options.data_dir.empty();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace veltaro;
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "Usage: ingest-runner --data-dir DIR [--tick-ms N] "
+                             "[--fsize-limit BYTES]\n");
+        return 2;
+    }
+    if (options.fsize_limit >= 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(options.fsize_limit),
+                           static_cast<rlim_t>(options.fsize_limit)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            std::perror("setrlimit");
+            return 1;
+        }
+    }
+    std::signal(SIGTERM, OnStop);
+    std::signal(SIGINT, OnStop);
+
+    CountingControls controls(options.data_dir);
+    controls.SetText(TextBoxId::txtInputFile, "SondrelMANTout.txt");
+    controls.SetText(TextBoxId::txtRawDataFile, "A2RawData.txt");
+    controls.SetText(TextBoxId::txtMsgFile, "A2Headers.txt");
+    controls.SetText(TextBoxId::txtReportFile, "A2Reports.txt");
+    controls.SetText(TextBoxId::txtGMTOffset, "0");
+    controls.SetOption(OptionId::optUseOffset, true);
+    controls.SetOption(OptionId::optDisplayed, true);
+    MStart m(controls);
+
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (g_stop == 0) {
+        IngestExchangeFile(m);
+        if (options.tick_ms > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.tick_ms));
+        }
+    }
+    IngestExchangeFile(m);
+    std::printf("lines: %lld %lld %lld\n", controls.inserted[0], controls.inserted[1],
+                controls.inserted[2]);
+    return 0;
+}
