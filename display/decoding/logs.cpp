@@ -26,6 +26,9 @@ void AppendLine(const std::string& path, std::string line) {
     if (fd < 0) {
         throw SystemError();
     }
+    // A full disk or a file-size limit can take part of a line: cut it off
+    // again, so the log holds whole lines only.
+    const off_t before = ::lseek(fd, 0, SEEK_END);
     std::size_t done = 0;
     while (done < line.size()) {
         const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
@@ -34,6 +37,9 @@ void AppendLine(const std::string& path, std::string line) {
                 continue;
             }
             const int saved = errno;
+            if (done > 0 && before >= 0) {
+                [[maybe_unused]] const int cut = ::ftruncate(fd, before);
+            }
             ::close(fd);
             errno = saved;
             throw SystemError();

@@ -1,0 +1,317 @@
+// Faults of a workstation and of the input, on the real programs: the decoder
+// stopped mid-packet, the exchange file's folder gone for a while, a log that
+// cannot grow, and bad records between good ones.
+#include "reliability_support.h"
+
+#include "display/decoding/memory_controls.h"
+#include "display/decoding/procedures.h"
+
+#include <sys/stat.h>
+
+namespace reliability {
+namespace {
+
+// A simulator capture cut into its packets, with the records each one must
+// give (faults off: one P record and its N records per packet).
+struct Capture {
+    std::vector<std::string> packets;
+    std::vector<std::vector<std::string>> records;
+};
+
+Capture MakeCapture(const TempDir& dir, int count, int seed) {
+    const Child sim = spawn({kBin + "/sondrel-sim", "--output", dir.file("capture.txt"), "--count",
+                             std::to_string(count), "--seed", std::to_string(seed), "--expect",
+                             dir.file("expect.txt")},
+                            dir.path());
+    EXPECT_EQ(wait_exit(sim.pid, 60), 0);
+    Capture capture;
+    const std::string stream = read_file(dir.file("capture.txt"));
+    for (std::size_t start = stream.find('x'); start != std::string::npos;) {
+        const std::size_t next = stream.find('x', start + 1);
+        capture.packets.push_back(stream.substr(start, next - start));
+        start = next;
+    }
+    for (const std::string& line : read_lines(dir.file("expect.txt"))) {
+        if (line.rfind("P,", 0) == 0) {
+            capture.records.emplace_back();
+        }
+        capture.records.back().push_back(line);
+    }
+    EXPECT_EQ(capture.packets.size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(capture.records.size(), static_cast<std::size_t>(count));
+    return capture;
+}
+
+std::vector<std::string> RecordsOf(const Capture& capture, std::size_t from, std::size_t to) {
+    std::vector<std::string> records;
+    for (std::size_t i = from; i < to; ++i) {
+        records.insert(records.end(), capture.records[i].begin(), capture.records[i].end());
+    }
+    return records;
+}
+
+std::vector<std::string> Masked(const std::vector<std::string>& records) {
+    std::vector<std::string> masked;
+    for (const std::string& record : records) {
+        masked.push_back(mask_record(record));
+    }
+    return masked;
+}
+
+void WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        ASSERT_GT(n, 0);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// The decoder reading a FIFO the test writes to, as it reads a receiver.
+struct FedDecoder {
+    Child child;
+    int feed = -1;
+};
+
+FedDecoder StartFedDecoder(const TempDir& dir, const std::string& exchange,
+                           const std::string& log) {
+    FedDecoder decoder;
+    decoder.child = spawn({kBin + "/quorvel", "-p", "feed.fifo", "-e", exchange, "-o", log},
+                          dir.path(), {}, false, dir.file("console.txt"));
+    decoder.feed = ::open(dir.file("feed.fifo").c_str(), O_WRONLY | O_CLOEXEC);
+    return decoder;
+}
+
+TEST(Faults, DecoderStoppedMidPacketKeepsFinishedPacketsAndDecodesOnAfterRestart) {
+    TempDir dir;
+    const Capture capture = MakeCapture(dir, 12, 31);
+    ASSERT_EQ(::mkfifo(dir.file("feed.fifo").c_str(), 0600), 0);
+
+    FedDecoder first = StartFedDecoder(dir, "exchange.txt", "log1.txt");
+    ASSERT_GE(first.feed, 0);
+    for (int i = 0; i < 5; ++i) {
+        WriteAll(first.feed, capture.packets[i]);
+    }
+    WriteAll(first.feed, capture.packets[5].substr(0, capture.packets[5].size() / 2));
+    const std::vector<std::string> finished = RecordsOf(capture, 0, 5);
+    EXPECT_TRUE(
+        wait_for([&] { return read_lines(dir.file("log1.txt")).size() >= finished.size(); }));
+    ::kill(first.child.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(first.child.pid, 30), 0);
+    ::close(first.feed);
+    EXPECT_EQ(Masked(read_lines(dir.file("log1.txt"))), finished);
+
+    // The rest of the cut packet comes first: no "x", so it is ignored.
+    FedDecoder second = StartFedDecoder(dir, "exchange.txt", "log2.txt");
+    ASSERT_GE(second.feed, 0);
+    WriteAll(second.feed, capture.packets[5].substr(capture.packets[5].size() / 2));
+    for (std::size_t i = 6; i < capture.packets.size(); ++i) {
+        WriteAll(second.feed, capture.packets[i]);
+    }
+    ::close(second.feed); // end of the stream: the decoder ends with status 0
+    EXPECT_EQ(wait_exit(second.child.pid, 60), 0);
+    EXPECT_EQ(Masked(read_lines(dir.file("log2.txt"))),
+              RecordsOf(capture, 6, capture.packets.size()));
+    std::vector<std::string> all = finished;
+    const std::vector<std::string> after = RecordsOf(capture, 6, capture.packets.size());
+    all.insert(all.end(), after.begin(), after.end());
+    EXPECT_EQ(Masked(read_lines(dir.file("exchange.txt"))), all);
+}
+
+// The folder disappears (a dangling path: chmod does not stop root, which the
+// tests run as) and comes back.
+TEST(Faults, RecordsWaitWhileTheExchangeFolderIsGoneAndArriveOnceInOrder) {
+    TempDir dir;
+    const Capture capture = MakeCapture(dir, 7, 32);
+    // What waits must fit the decoder's pending output (8191 characters).
+    std::size_t waiting = 0;
+    for (const std::string& record : RecordsOf(capture, 3, 5)) {
+        waiting += record.size() + 2;
+    }
+    ASSERT_LT(waiting, 8000u);
+    ASSERT_EQ(::mkfifo(dir.file("feed.fifo").c_str(), 0600), 0);
+    fs::create_directories(dir.path() / "data");
+    Child runner = spawn({kRunner, "--data-dir", dir.file("data"), "--tick-ms", "50"}, dir.path(),
+                         {}, false, dir.file("runner.txt"));
+    FedDecoder decoder = StartFedDecoder(dir, "data/SondrelMANTout.txt", "log.txt");
+    ASSERT_GE(decoder.feed, 0);
+    const auto raw_lines = [&] { return read_lines(dir.file("data/A2RawData.txt")).size(); };
+
+    for (int i = 0; i < 3; ++i) {
+        WriteAll(decoder.feed, capture.packets[i]);
+    }
+    EXPECT_TRUE(wait_for([&] { return raw_lines() == RecordsOf(capture, 0, 3).size(); }));
+
+    fs::rename(dir.path() / "data", dir.path() / "away");
+    for (int i = 3; i < 5; ++i) {
+        WriteAll(decoder.feed, capture.packets[i]);
+    }
+    EXPECT_TRUE(wait_for([&] {
+        return read_file(dir.file("console.txt")).find("error on opening exchange file") !=
+                   std::string::npos &&
+               read_file(dir.file("runner.txt"))
+                       .find("No such file or directory  Problem ingesting N records") !=
+                   std::string::npos;
+    }));
+
+    fs::rename(dir.path() / "away", dir.path() / "data");
+    for (std::size_t i = 5; i < capture.packets.size(); ++i) {
+        WriteAll(decoder.feed, capture.packets[i]); // the next byte retries the file
+    }
+    ::close(decoder.feed);
+    EXPECT_EQ(wait_exit(decoder.child.pid, 60), 0);
+    const std::size_t total = RecordsOf(capture, 0, capture.packets.size()).size();
+    EXPECT_TRUE(wait_for([&] { return raw_lines() == total; }));
+    ::kill(runner.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(runner.pid, 30), 0);
+
+    const std::vector<std::string> logged = read_lines(dir.file("log.txt"));
+    EXPECT_EQ(Masked(logged), RecordsOf(capture, 0, capture.packets.size()));
+    EXPECT_EQ(read_lines(dir.file("data/A2RawData.txt")), logged);
+}
+
+// Each line of the log is one whole record, in the records' order (a line
+// that did not fit is missing; a shorter one after it may fit).
+bool HoldsWholeRecordsInOrder(const std::string& log, const std::vector<std::string>& records) {
+    if (!log.empty() && !log.ends_with("\r\n")) {
+        return false;
+    }
+    std::size_t next = 0;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        const std::size_t end = log.find("\r\n", start);
+        const std::string line = log.substr(start, end - start);
+        start = end + 2;
+        while (next < records.size() && records[next] != line) {
+            ++next;
+        }
+        if (next == records.size()) {
+            return false;
+        }
+        ++next;
+    }
+    return true;
+}
+
+TEST(Faults, LogThatCannotGrowGivesCantSaveAndDecodingGoesOn) {
+    TempDir dir;
+    const Capture capture = MakeCapture(dir, 40, 33);
+    const Child replay =
+        spawn({kBin + "/quorvel", "-p", "capture.txt", "-e", "SondrelMANTout.txt"}, dir.path());
+    ASSERT_EQ(wait_exit(replay.pid, 60), 0);
+    const std::vector<std::string> records = read_lines(dir.file("SondrelMANTout.txt"));
+    std::size_t n_records = 0;
+    std::size_t raw_size = 0;
+    for (const std::string& record : records) {
+        n_records += record.rfind("N,", 0) == 0 ? 1 : 0;
+        raw_size += record.size() + 2;
+    }
+    ASSERT_GT(raw_size, 9000u);
+
+    // The file-size limit stands in for a full disk: writes past it fail
+    // with EFBIG.
+    Child runner = spawn(
+        {kRunner, "--data-dir", dir.path().string(), "--tick-ms", "50", "--fsize-limit", "9000"},
+        dir.path(), {}, true);
+    EXPECT_TRUE(wait_for([&] { return !fs::exists(dir.file("SondrelMANTout.txt")); }));
+    EXPECT_TRUE(wait_for([&] { return !fs::exists(dir.file("SondrelMANTout.txt.claimed")); }));
+    ::kill(runner.pid, SIGTERM);
+    const std::string output = read_output(runner, false, 60);
+    EXPECT_EQ(wait_exit(runner.pid, 30), 0);
+    ::close(runner.output);
+
+    EXPECT_NE(output.find("File too large  Can't save RawReport"), std::string::npos) << output;
+    EXPECT_NE(output.find("File too large  Can't save Report"), std::string::npos);
+    // Every N record was still decoded: one header line each.
+    const std::size_t lines_at = output.find("lines: ");
+    ASSERT_NE(lines_at, std::string::npos);
+    long long listed[3] = {};
+    std::sscanf(output.c_str() + lines_at, "lines: %lld %lld %lld", &listed[0], &listed[1],
+                &listed[2]);
+    EXPECT_EQ(listed[0], static_cast<long long>(records.size()));
+    EXPECT_EQ(listed[1], static_cast<long long>(n_records));
+    // The logs hold whole lines only, up to the limit.
+    const std::string raw = read_file(dir.file("A2RawData.txt"));
+    EXPECT_GT(raw.size(), 0u);
+    EXPECT_LE(raw.size(), 9000u);
+    EXPECT_TRUE(HoldsWholeRecordsInOrder(raw, records));
+    EXPECT_TRUE(read_file(dir.file("A2Reports.txt")).ends_with("\r\n"));
+}
+
+// ---- Bad records between good ones ----
+
+constexpr const char* kGood = "N,2026,12,07,06,41,0.8770,0,0,0,0,0,0,0,0,0,6,19,29516,64,5D,FB,02,"
+                              "06,01,12,10,E4,FB,C6,01,06,02,34,3F,F9,99,9A";
+
+struct Decoded {
+    std::vector<std::string> headers;
+    std::vector<std::string> reports;
+};
+
+Decoded Decode(const std::string& content) {
+    veltaro::MemoryControls ui("/nonexistent-reliability-folder");
+    ui.SetText(veltaro::TextBoxId::txtGMTOffset, "0");
+    ui.SetOption(veltaro::OptionId::optUseOffset, true);
+    veltaro::MStart m(ui);
+    veltaro::IngestExchangeText(m, content);
+    return {ui.Lines(veltaro::ListId::lstMessage), ui.Lines(veltaro::ListId::lstReport)};
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+struct BadRecord {
+    const char* name;
+    std::string line;
+    bool reported; // a message or "  Unreadable Data Packet" in lstReport
+};
+
+TEST(Faults, BadRecordGetsAMessageAndTheNextRecordDecodesNormally) {
+    const std::string good = kGood;
+    const BadRecord cases[] = {
+        {"junk line", "garbage \x01\xff without a kind", false},
+        {"lower-case kind", "n," + good.substr(2), false},
+        {"record ends in its header", "N,2026,12,07,06,41", true},
+        {"truncated payload", good.substr(0, 80), true},
+        {"over-long record", good + std::string(30000, 'F'), true},
+        {"non-hex header field", Replace(good, ",6,19,", ",6,Z9,"), true},
+        {"element length past the data", Replace(good, "5D,FB,02,06", "5D,FB,02,60"), true},
+        {"path count above five",
+         Replace(good, "0,0,0,0,0,0,0,0,0,6,19,29516,",
+                 "0,0,0,0,1,0,0,0,0,6,19,29516,9,1,2,3,4,5,6,7,8,9,"),
+         true},
+        {"unreadable element type", Replace(good, "5D,FB,02", "5D,FB,0F"), true},
+        {"empty payload", Replace(good, ",19,29516,64,", ",0,29516"), true},
+    };
+    const Decoded alone = Decode(good + "\r\r\n");
+    ASSERT_FALSE(alone.reports.empty());
+
+    for (const BadRecord& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded bad_alone = Decode(c.line + "\r\r\n");
+        if (c.reported) {
+            bool said = false;
+            for (const std::string& line : bad_alone.reports) {
+                said = said || line == "  Unreadable Data Packet" ||
+                       (line.rfind("  ", 0) != 0 && line != "__________");
+            }
+            // A packet whose bytes still read as reports was decoded, not lost.
+            EXPECT_TRUE(said || bad_alone.reports.size() > 1);
+        } else {
+            EXPECT_TRUE(bad_alone.reports.empty());
+            EXPECT_TRUE(bad_alone.headers.empty());
+        }
+        const Decoded both = Decode(c.line + "\r\r\n" + good + "\r\r\n");
+        ASSERT_GE(both.reports.size(), alone.reports.size());
+        ASSERT_GE(both.headers.size(), 1u);
+        EXPECT_EQ(both.headers.front(), alone.headers.front());
+        const std::vector<std::string> newest(both.reports.begin(),
+                                              both.reports.begin() + alone.reports.size());
+        EXPECT_EQ(newest, alone.reports);
+    }
+}
+
+} // namespace
+} // namespace reliability
