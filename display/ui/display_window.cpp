@@ -77,8 +77,36 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, 
     return Place(new QPushButton(text, parent), name, rect);
 }
 
+// A list that can hold off laying out and painting its rows. The trimming at
+// the end of an ingest cycle lets events run after every removed line; laying
+// the list out again each time cost seconds for a burst of records.
+class RecordList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+    void HoldLayout() {
+        if (held_++ == 0) {
+            setUpdatesEnabled(false);
+        }
+    }
+    void ReleaseLayout() {
+        if (--held_ == 0) {
+            QListWidget::doItemsLayout();
+            setUpdatesEnabled(true);
+        }
+    }
+    void doItemsLayout() override {
+        if (held_ == 0) {
+            QListWidget::doItemsLayout();
+        }
+    }
+
+private:
+    int held_ = 0;
+};
+
 QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
-    auto* list = Place(new QListWidget(parent), name, rect);
+    auto* list = Place(new RecordList(parent), name, rect);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
     list->setTextElideMode(Qt::ElideNone); // clipped at the edge, never shortened
@@ -353,7 +381,24 @@ void FDisplay::OnClear() {
 
 void FDisplay::OnTick() {
     SetText(TextBoxId::txtClock, QTime::currentTime().toString("hh:mm:ss").toStdString());
+    // The lists are laid out and painted once, after the cycle; clicks are
+    // still handled while it trims them.
+    const bool outer = !hold_message_;
+    hold_message_ = true;
+    for (QListWidget* list : lists_) {
+        static_cast<RecordList*>(list)->HoldLayout();
+    }
     IngestExchangeFile(m_);
+    for (QListWidget* list : lists_) {
+        static_cast<RecordList*>(list)->ReleaseLayout();
+    }
+    if (outer) {
+        hold_message_ = false;
+        if (held_message_) {
+            SetText(TextBoxId::txtNMessage, *held_message_);
+            held_message_.reset();
+        }
+    }
 }
 
 // Controls -------------------------------------------------------------------
@@ -412,10 +457,17 @@ void FDisplay::SetSelected(ListId list, int index, bool selected) {
 }
 
 std::string FDisplay::Text(TextBoxId box) const {
+    if (box == TextBoxId::txtNMessage && held_message_) {
+        return *held_message_;
+    }
     return texts_[static_cast<int>(box)]->text().toStdString();
 }
 
 void FDisplay::SetText(TextBoxId box, const std::string& text) {
+    if (box == TextBoxId::txtNMessage && hold_message_) {
+        held_message_ = text;
+        return;
+    }
     QLineEdit* edit = texts_[static_cast<int>(box)];
     edit->setText(QString::fromStdString(text));
     edit->setCursorPosition(0); // a long N record shows from its start

@@ -11,6 +11,8 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
+#include <string>
 
 class QGroupBox;
 class QLabel;
@@ -88,6 +90,10 @@ private:
     QListWidget* CheckedList(ListId list, int index) const;
 
     QString data_folder_;
+    // During a cycle txtNMessage gets every selected N record; only the last
+    // one is shown, so the box takes it once at the end.
+    bool hold_message_ = false;
+    std::optional<std::string> held_message_;
     MStart m_;
     DecoderControl decoders_;
 
