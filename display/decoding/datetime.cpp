@@ -85,7 +85,7 @@ DateTime FromWholeSeconds(long long seconds) {
     return static_cast<double>(days) + static_cast<double>(rest) / kSecondsPerDay;
 }
 
-std::string FormatDateTime(DateTime value) {
+void AppendDateTime(std::string& out, DateTime value) {
     const long long total = ToWholeSeconds(value);
     const long long days = FloorDiv(total, kSecondsPerDay);
     const long long rest = total - days * kSecondsPerDay;
@@ -99,11 +99,18 @@ std::string FormatDateTime(DateTime value) {
         PutDigits(text + 12, 2, static_cast<unsigned>(rest / 3600));
         PutDigits(text + 15, 2, static_cast<unsigned>(rest / 60 % 60));
         PutDigits(text + 18, 2, static_cast<unsigned>(rest % 60));
-        return std::string(text, sizeof text - 1);
+        out.append(text, sizeof text - 1);
+        return;
     }
     char text[96];
     std::snprintf(text, sizeof text, "%02u/%02u/%04lld  %02lld:%02lld:%02lld", c.month, c.day,
                   c.year, rest / 3600, rest / 60 % 60, rest % 60);
+    out += text;
+}
+
+std::string FormatDateTime(DateTime value) {
+    std::string text;
+    AppendDateTime(text, value);
     return text;
 }
 

@@ -19,6 +19,8 @@ DateTime NowUtc();
 
 // "MM/dd/yyyy  hh:mm:ss" (two blanks), rounded to the nearest second.
 std::string FormatDateTime(DateTime value);
+// The same text appended to out, without a string of its own.
+void AppendDateTime(std::string& out, DateTime value);
 
 // Whole seconds since 1899-12-30 of a date-time, rounded to the nearest second.
 long long ToWholeSeconds(DateTime value);

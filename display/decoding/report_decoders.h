@@ -6,6 +6,7 @@
 #include "display/decoding/procedures.h"
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <string>
 
@@ -45,15 +46,16 @@ inline DateTime SecondsBefore(DateTime time, long long seconds) {
 // Built in one buffer: a busy cycle makes thousands of these.
 inline std::string ReportLineStart(const MStart& m, DateTime time, long long sensor) {
     std::string line;
-    line.reserve(64 + m.SourceAddress.size());
+    line.reserve(96 + m.SourceAddress.size()); // the value follows
     line += "  ";
-    line += FormatDateTime(time);
+    AppendDateTime(line, time);
     line += "    ";
     line += m.SourceAddress;
     line += m.FieldSep;
-    line += std::to_string(m.ReportType);
+    char number[24];
+    line.append(number, std::to_chars(number, number + sizeof number, m.ReportType).ptr);
     line += m.FieldSep;
-    line += std::to_string(sensor);
+    line.append(number, std::to_chars(number, number + sizeof number, sensor).ptr);
     line += m.FieldSep;
     return line;
 }
