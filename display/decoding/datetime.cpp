@@ -50,6 +50,29 @@ void PutDigits(char* at, int width, unsigned value) {
     }
 }
 
+void AppendUncached(std::string& out, DateTime value) {
+    const long long total = ToWholeSeconds(value);
+    const long long days = FloorDiv(total, kSecondsPerDay);
+    const long long rest = total - days * kSecondsPerDay;
+    const Civil c = CivilFromDays(days - kEpochOffsetDays);
+    if (c.year >= 0 && c.year <= 9999) {
+        // The common case without printf: every report line carries a time.
+        char text[] = "MM/dd/yyyy  hh:mm:ss";
+        PutDigits(text, 2, c.month);
+        PutDigits(text + 3, 2, c.day);
+        PutDigits(text + 6, 4, static_cast<unsigned>(c.year));
+        PutDigits(text + 12, 2, static_cast<unsigned>(rest / 3600));
+        PutDigits(text + 15, 2, static_cast<unsigned>(rest / 60 % 60));
+        PutDigits(text + 18, 2, static_cast<unsigned>(rest % 60));
+        out.append(text, sizeof text - 1);
+        return;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%02u/%02u/%04lld  %02lld:%02lld:%02lld", c.month, c.day,
+                  c.year, rest / 3600, rest / 60 % 60, rest % 60);
+    out += text;
+}
+
 } // namespace
 
 long long FloorDiv(long long a, long long b) {
@@ -86,26 +109,15 @@ DateTime FromWholeSeconds(long long seconds) {
 }
 
 void AppendDateTime(std::string& out, DateTime value) {
-    const long long total = ToWholeSeconds(value);
-    const long long days = FloorDiv(total, kSecondsPerDay);
-    const long long rest = total - days * kSecondsPerDay;
-    const Civil c = CivilFromDays(days - kEpochOffsetDays);
-    if (c.year >= 0 && c.year <= 9999) {
-        // The common case without printf: every report line carries a time.
-        char text[] = "MM/dd/yyyy  hh:mm:ss";
-        PutDigits(text, 2, c.month);
-        PutDigits(text + 3, 2, c.day);
-        PutDigits(text + 6, 4, static_cast<unsigned>(c.year));
-        PutDigits(text + 12, 2, static_cast<unsigned>(rest / 3600));
-        PutDigits(text + 15, 2, static_cast<unsigned>(rest / 60 % 60));
-        PutDigits(text + 18, 2, static_cast<unsigned>(rest % 60));
-        out.append(text, sizeof text - 1);
-        return;
+    // The report lines of a packet mostly share one time: keep the last text.
+    thread_local DateTime last_value = 0;
+    thread_local std::string last_text;
+    if (value != last_value || last_text.empty()) {
+        last_text.clear();
+        AppendUncached(last_text, value);
+        last_value = value;
     }
-    char text[96];
-    std::snprintf(text, sizeof text, "%02u/%02u/%04lld  %02lld:%02lld:%02lld", c.month, c.day,
-                  c.year, rest / 3600, rest / 60 % 60, rest % 60);
-    out += text;
+    out += last_text;
 }
 
 std::string FormatDateTime(DateTime value) {
