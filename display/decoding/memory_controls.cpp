@@ -46,7 +46,11 @@ void MemoryControls::Remove(ListId list, int index) {
     if (index < 0 || index >= static_cast<int>(lines.size())) {
         throw std::out_of_range("list index out of range");
     }
-    lines.erase(lines.begin() + index);
+    if (index == static_cast<int>(lines.size()) - 1) {
+        lines.pop_back(); // the trimming's case
+    } else {
+        lines.erase(lines.begin() + index);
+    }
     snapshot_stale_[Slot(list)] = true;
     int& selected = selected_[Slot(list)];
     if (selected == index) {
