@@ -1,7 +1,10 @@
 #include "display/decoding/datetime.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -109,15 +112,35 @@ DateTime FromWholeSeconds(long long seconds) {
 }
 
 void AppendDateTime(std::string& out, DateTime value) {
-    // The report lines of a packet mostly share one time: keep the last text.
-    thread_local DateTime last_value = 0;
-    thread_local std::string last_text;
-    if (value != last_value || last_text.empty()) {
-        last_text.clear();
-        AppendUncached(last_text, value);
-        last_value = value;
+    const long long total = ToWholeSeconds(value);
+    const long long days = FloorDiv(total, kSecondsPerDay);
+    const long long rest = total - days * kSecondsPerDay;
+    // The report lines of a cycle mostly share their day: keep its text.
+    thread_local long long cached_days = LLONG_MIN;
+    thread_local std::array<char, 10> cached_date{};
+    thread_local bool cached_plain = false;
+    if (days != cached_days) {
+        const Civil c = CivilFromDays(days - kEpochOffsetDays);
+        cached_plain = c.year >= 0 && c.year <= 9999;
+        if (cached_plain) {
+            PutDigits(cached_date.data(), 2, c.month);
+            cached_date[2] = '/';
+            PutDigits(cached_date.data() + 3, 2, c.day);
+            cached_date[5] = '/';
+            PutDigits(cached_date.data() + 6, 4, static_cast<unsigned>(c.year));
+        }
+        cached_days = days;
     }
-    out += last_text;
+    if (!cached_plain) {
+        AppendUncached(out, value);
+        return;
+    }
+    char text[] = "MM/dd/yyyy  hh:mm:ss";
+    std::copy(cached_date.begin(), cached_date.end(), text);
+    PutDigits(text + 12, 2, static_cast<unsigned>(rest / 3600));
+    PutDigits(text + 15, 2, static_cast<unsigned>(rest / 60 % 60));
+    PutDigits(text + 18, 2, static_cast<unsigned>(rest % 60));
+    out.append(text, sizeof text - 1);
 }
 
 std::string FormatDateTime(DateTime value) {
