@@ -381,22 +381,33 @@ void FDisplay::OnClear() {
 
 void FDisplay::OnTick() {
     SetText(TextBoxId::txtClock, QTime::currentTime().toString("hh:mm:ss").toStdString());
-    // The lists are laid out and painted once, after the cycle; clicks are
-    // still handled while it trims them.
-    const bool outer = !hold_message_;
-    hold_message_ = true;
-    for (QListWidget* list : lists_) {
-        static_cast<RecordList*>(list)->HoldLayout();
+    if (tick_running_) {
+        IngestExchangeFile(m_); // a tick handled inside a cycle starts none
+        return;
     }
+    tick_running_ = true;
     IngestExchangeFile(m_);
-    for (QListWidget* list : lists_) {
-        static_cast<RecordList*>(list)->ReleaseLayout();
+    tick_running_ = false;
+    if (lists_held_) {
+        lists_held_ = false;
+        for (QListWidget* list : lists_) {
+            static_cast<RecordList*>(list)->ReleaseLayout();
+        }
     }
-    if (outer) {
-        hold_message_ = false;
-        if (held_message_) {
-            SetText(TextBoxId::txtNMessage, *held_message_);
-            held_message_.reset();
+    if (held_message_) {
+        SetText(TextBoxId::txtNMessage, *held_message_);
+        held_message_.reset();
+    }
+}
+
+// The first change of a list in a tick holds all three until its end; a tick
+// that finds nothing leaves them alone. Clicks are still handled while the
+// cycle trims them.
+void FDisplay::HoldListsForTick() {
+    if (tick_running_ && !lists_held_) {
+        lists_held_ = true;
+        for (QListWidget* list : lists_) {
+            static_cast<RecordList*>(list)->HoldLayout();
         }
     }
 }
@@ -416,6 +427,7 @@ QListWidget* FDisplay::CheckedList(ListId list, int index) const {
 }
 
 void FDisplay::InsertTop(ListId list, const std::string& text) {
+    HoldListsForTick();
     List(list)->insertItem(0, MakeItem(text));
 }
 
@@ -424,10 +436,12 @@ int FDisplay::Count(ListId list) const {
 }
 
 void FDisplay::Remove(ListId list, int index) {
+    HoldListsForTick();
     delete CheckedList(list, index)->takeItem(index);
 }
 
 void FDisplay::Clear(ListId list) {
+    HoldListsForTick();
     List(list)->clear();
 }
 
@@ -436,6 +450,7 @@ std::string FDisplay::Entry(ListId list, int index) const {
 }
 
 void FDisplay::ReplaceEntry(ListId list, int index, const std::string& text) {
+    HoldListsForTick();
     QListWidgetItem* item = CheckedList(list, index)->item(index);
     const QByteArray bytes = QByteArray::fromStdString(text);
     item->setText(QString::fromUtf8(bytes));
@@ -464,7 +479,7 @@ std::string FDisplay::Text(TextBoxId box) const {
 }
 
 void FDisplay::SetText(TextBoxId box, const std::string& text) {
-    if (box == TextBoxId::txtNMessage && hold_message_) {
+    if (box == TextBoxId::txtNMessage && tick_running_) {
         held_message_ = text;
         return;
     }

@@ -90,9 +90,12 @@ private:
     QListWidget* CheckedList(ListId list, int index) const;
 
     QString data_folder_;
-    // During a cycle txtNMessage gets every selected N record; only the last
-    // one is shown, so the box takes it once at the end.
-    bool hold_message_ = false;
+    // During a tick txtNMessage gets every selected N record; only the last
+    // one is shown, so the box takes it once at the end. Lists the tick
+    // changes are laid out and painted once at its end too.
+    void HoldListsForTick();
+    bool tick_running_ = false;
+    bool lists_held_ = false;
     std::optional<std::string> held_message_;
     MStart m_;
     DecoderControl decoders_;
