@@ -7,10 +7,15 @@
 #include "decoder/serial_port.h"
 #include "decoder/startup.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
     using namespace quorvel;
+
+    // A console nobody reads (the display that started us has gone) must not
+    // end the decoder: the exchange file and the log are what count.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const std::optional<DecoderConfig> config = parse_command_line(argc, argv);
     if (!config) {

@@ -50,13 +50,22 @@ std::string banner(const std::string& port, const std::string& exchange, int fir
 // One run of quorvel in a working folder, its output captured in files there.
 class Decoder {
 public:
-    Decoder(const TempDir& dir, std::vector<std::string> args)
+    // console_gone: standard output is a pipe nobody reads any more, as when
+    // the program that started the decoder has died.
+    Decoder(const TempDir& dir, std::vector<std::string> args, bool console_gone = false)
         : out_(dir.file("stdout.txt")), err_(dir.file("stderr.txt")) {
         args.insert(args.begin(), VELTARO_BIN_DIR "/quorvel");
         pid_ = ::fork();
         if (pid_ == 0) {
             ::chdir(dir.path().c_str());
-            ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            int console[2];
+            if (console_gone && ::pipe(console) == 0) {
+                ::close(console[0]);
+                ::dup2(console[1], 1);
+                ::signal(SIGPIPE, SIG_DFL);
+            } else {
+                ::dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            }
             ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
             std::vector<char*> argv;
             for (std::string& arg : args) {
@@ -255,6 +264,26 @@ TEST(DecoderStartUp, RecordsReachConsoleLogAndExchangeFileAlike) {
     EXPECT_EQ(n[18], std::to_string(0x1234));
     EXPECT_EQ(n[19], "A1");
     EXPECT_EQ(n[21], "C3\r");
+}
+
+// Console failures are ignored: the records still reach the files.
+TEST(DecoderStartUp, ConsoleThatCannotBeWrittenStopsNeitherDecodingNorTheFiles) {
+    TempDir dir;
+    const sondrel::Bytes mant = {0x00, 0x00, 0x30, 0x02, 0x00, 0x07, 0xA1, 0xB2};
+    const auto code =
+        sondrel::encode_codewords(sondrel::make_codewords(sondrel::airlink_data(1, mant), 24));
+    write_file(dir.file("capture.txt"), sondrel::to_stream(code) + sondrel::to_stream(code));
+
+    Decoder decoder(dir, {"-pcapture.txt", "-oquorvel.log"}, true);
+    EXPECT_EQ(decoder.wait(), 0);
+    const std::string records = read_file(dir.file("SondrelMANTout.txt"));
+    const std::vector<std::string> lines = split(records, '\n');
+    ASSERT_EQ(lines.size(), 5u) << records;
+    EXPECT_EQ(lines[0].substr(0, 4), "P,1,");
+    EXPECT_EQ(lines[1].substr(0, 2), "N,");
+    EXPECT_EQ(lines[2].substr(0, 4), "P,1,");
+    EXPECT_EQ(lines[3].substr(0, 2), "N,");
+    EXPECT_EQ(read_file(dir.file("quorvel.log")), records);
 }
 
 } // namespace
