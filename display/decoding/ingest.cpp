@@ -98,7 +98,8 @@ bool SameFile(int fd, const std::string& path) {
 // path, starts a new exchange file at its next flush. Returns false in the
 // silent cases: no file yet, or the decoder holds it right now.
 bool ClaimExchangeFile(const std::string& path, const std::string& claimed) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a name that points at a pipe cannot hang the window.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error != ENOENT) {
@@ -111,6 +112,18 @@ bool ClaimExchangeFile(const std::string& path, const std::string& claimed) {
         int fd;
         ~Closer() { ::close(fd); } // also releases the lock
     } closer{fd};
+
+    // A mistyped name may point at a folder or a device: never rename those.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        throw SystemError(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        throw SystemError(EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw std::runtime_error("The exchange file is not a regular file");
+    }
 
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {

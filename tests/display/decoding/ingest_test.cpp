@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace veltaro {
@@ -184,6 +185,25 @@ TEST_F(Ingest, MissingFolderIsReportedOnEveryTick) {
     const std::vector<std::string> expected(
         2, "No such file or directory  Problem ingesting N records");
     EXPECT_EQ(Lines(ListId::lstReport), expected);
+}
+
+// A mistyped name can point at a folder or a pipe: it is reported, never
+// renamed away and never waited on.
+TEST_F(Ingest, ExchangeNameOfAFolderOrPipeIsReportedAndLeftAlone) {
+    std::filesystem::create_directory(dir.File("logs"));
+    WriteFile(dir.File("logs/kept.txt"), "kept");
+    ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+
+    for (const char* name : {"logs", "pipe"}) {
+        ui.SetText(TextBoxId::txtInputFile, name);
+        m.PathsSet = false;
+        ui.Clear(ListId::lstReport);
+        IngestExchangeFile(m);
+        EXPECT_EQ(Lines(ListId::lstReport).size(), 1u) << name;
+        EXPECT_FALSE(std::filesystem::exists(dir.File(std::string(name) + ".claimed"))) << name;
+    }
+    EXPECT_EQ(ReadFile(dir.File("logs/kept.txt")), "kept");
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe")));
 }
 
 TEST_F(Ingest, FileNamesAreFixedAtTheFirstCycle) {
