@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <system_error>
@@ -65,12 +66,14 @@ bool PseudoTerminal::reader_present() const {
 
 PortLink::PortLink(const std::string& name, const std::string& target) : target_(target) {
     namespace fs = std::filesystem;
-    if (!common::com_port_number(name)) {
+    const std::optional<int> number = common::com_port_number(name);
+    if (!number) {
         throw std::invalid_argument("port name must be COMn: " + name);
     }
     const fs::path folder = common::port_map_folder();
     fs::create_directories(folder);
-    path_ = folder / name;
+    // "com5" is COM5 to the resolver, which looks the entry up as "COM5".
+    path_ = folder / ("COM" + std::to_string(*number));
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(path_, ec);
     if (fs::exists(status)) {

@@ -28,8 +28,9 @@ private:
     std::string device_;
 };
 
-// A symbolic link <port map folder>/<name> -> target, removed again when the
-// object goes, if it still points at the target.
+// A symbolic link <port map folder>/COMn -> target for a name "COMn" in any
+// letter case, removed again when the object goes, if it still points at the
+// target.
 class PortLink {
 public:
     PortLink(const std::string& name, const std::string& target);

@@ -262,8 +262,11 @@ TEST_F(SondrelSimTest, TerminationEndsAnUnboundedRunAndRemovesItsPortEntry) {
     SimProcess sim({"--fast", "--link", "com62"}, dir_);
     const std::string device = sim.read_line();
     ASSERT_FALSE(device.empty());
-    const fs::path link = dir_ / "Veltaro" / "ports" / "com62";
+    // Port names are matched in any case; the entry carries the name the
+    // resolver looks for.
+    const fs::path link = dir_ / "Veltaro" / "ports" / "COM62";
     ASSERT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "Veltaro" / "ports" / "com62")));
     int fd = open_raw(device);
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(read_packets(fd, 2).empty());
