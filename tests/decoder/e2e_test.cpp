@@ -19,79 +19,10 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kBin = VELTARO_BIN_DIR;
 
-struct Child {
-    pid_t pid = -1;
-    int output = -1; // the child's standard output, when captured
-};
-
-// Starts program in folder with extra environment entries; standard output
-// goes to a pipe (capture) or to output_file.
-Child spawn(const std::vector<std::string>& argv, const std::filesystem::path& folder,
-            const std::vector<std::string>& env, bool capture,
-            const std::filesystem::path& output_file = "/dev/null") {
-    int pipe_fds[2] = {-1, -1};
-    if (capture && pipe(pipe_fds) != 0) {
-        return {};
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0) {
-            _exit(126);
-        }
-        for (const std::string& entry : env) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        const int out = capture ? pipe_fds[1] : open(output_file.c_str(), O_WRONLY | O_CREAT, 0644);
-        dup2(out, STDOUT_FILENO);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    if (capture) {
-        close(pipe_fds[1]);
-    }
-    return {pid, capture ? pipe_fds[0] : -1};
-}
-
-// Reads the child's output until a line end (first_line) or its end.
-std::string read_output(const Child& child, bool first_line, int seconds) {
-    std::string text;
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < deadline) {
-        if (first_line && text.find('\n') != std::string::npos) {
-            return text.substr(0, text.find('\n'));
-        }
-        pollfd p{child.output, POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0) {
-            continue;
-        }
-        char c;
-        if (read(child.output, &c, 1) != 1) {
-            break;
-        }
-        text += c;
-    }
-    return text;
-}
-
-// The exit status, or -1 when the child has not ended by the deadline.
-int wait_exit(pid_t pid, int seconds) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
+using harness::Child;
+using harness::read_output;
+using harness::spawn;
+using harness::wait_exit;
 
 std::vector<std::string> expected_lines(const std::filesystem::path& path) {
     std::vector<std::string> lines = read_records(path);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "simulator/encoder.h"
+#include "tests/support/records.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -112,95 +113,11 @@ inline std::string expected_n_record(const Bytes& packet) {
     return text;
 }
 
-inline std::vector<std::string> split_fields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream stream(line);
-    std::string field;
-    while (std::getline(stream, field, ',')) {
-        fields.push_back(field);
-    }
-    if (!line.empty() && line.back() == ',') {
-        fields.emplace_back();
-    }
-    return fields;
-}
-
-inline std::string join_fields(const std::vector<std::string>& fields) {
-    std::string line;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        line += (i == 0 ? "" : ",") + fields[i];
-    }
-    return line;
-}
-
-// Replaces timestamps by "T" and P-record timings by "U", as the simulator's
-// expectations are written.
-inline std::string mask_record(const std::string& line) {
-    std::vector<std::string> f = split_fields(line);
-    if (f.empty()) {
-        return line;
-    }
-    auto mask = [&](std::size_t from, std::size_t count) {
-        for (std::size_t i = from; i < from + count && i < f.size(); ++i) {
-            f[i] = "T";
-        }
-    };
-    if (f[0] == "N") {
-        mask(1, 6);
-    } else if (f[0] == "P") {
-        mask(2, 6);
-        const std::size_t first_payload = std::stoul(f.at(9));
-        const std::size_t mant_len = std::stoul(f.at(8));
-        const bool second = mant_len > first_payload - 2;
-        f.back() = "U";
-        if (second) {
-            f[f.size() - 2] = "U";
-        }
-    } else if (f[0] == "S" && f.size() > 1 && f[1] != "12") {
-        mask(f[1] == "1" ? 3 : 2, 6);
-    }
-    return join_fields(f);
-}
-
-// Records of an exchange file without their line ends.
-inline std::vector<std::string> read_records(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        while (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-inline std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using harness::join_fields;
+using harness::mask_record;
+using harness::read_file;
+using harness::read_records;
+using harness::split_fields;
+using harness::TempDir;
 
 } // namespace receive_test

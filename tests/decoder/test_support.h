@@ -2,6 +2,8 @@
 // and running the real programs.
 #pragma once
 
+#include "tests/support/harness.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,39 +21,10 @@ namespace quorvel_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder per test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / (std::string("quorvel-") + info->test_suite_name() +
-                                             "-" + info->name() + "-" + std::to_string(::getpid()));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void write_file(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using harness::read_file;
+using harness::TempDir;
+using harness::wait_for;
+using harness::write_file;
 
 // A stdio stream whose text can be read back.
 class CapturedStream {
@@ -78,18 +51,5 @@ public:
 private:
     std::FILE* file_;
 };
-
-// Polls until the condition holds or the generous deadline passes.
-inline bool wait_for(const std::function<bool()>& condition,
-                     std::chrono::seconds deadline = std::chrono::seconds(20)) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
 
 } // namespace quorvel_test

@@ -206,7 +206,7 @@ std::string Logs(const TempDir& dir) {
 TEST(HandOver, KillAtAnyLineOfAPassIsUndoneAndRedoneOnce) {
     const std::string content = std::string("S,1,first\r\r\n") + kGoodRecord +
                                 "\r\r\nP,0,second\r\r\n" + kGoodRecord + "\r\r\n";
-    TempDir clean("-clean");
+    TempDir clean("reliability-clean");
     write_file(clean.file("SondrelMANTout.txt"), content);
     const int insertions = IngestAll(clean, -1);
     ASSERT_GT(insertions, 10);

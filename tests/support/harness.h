@@ -1,0 +1,151 @@
+// What the tests that run real files and programs share: a scratch folder,
+// whole-file reads and writes, waiting for a condition, and child processes.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace harness {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "veltaro-test") {
+        std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+inline std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void write_file(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Polls until the condition holds or the generous deadline passes.
+inline bool wait_for(const std::function<bool()>& condition, int seconds = 60) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+struct Child {
+    pid_t pid = -1;
+    int output = -1; // standard output when captured
+};
+
+// Starts argv[0] in folder with extra environment entries; standard output
+// goes to a pipe (capture) or is appended to output_file.
+inline Child spawn(const std::vector<std::string>& argv, const fs::path& folder,
+                   const std::vector<std::string>& env = {}, bool capture = false,
+                   const std::string& output_file = "/dev/null") {
+    int fds[2] = {-1, -1};
+    if (capture && ::pipe(fds) != 0) {
+        return {};
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) != 0) {
+            _exit(126);
+        }
+        for (const std::string& entry : env) {
+            ::putenv(const_cast<char*>(entry.c_str()));
+        }
+        const int out =
+            capture ? fds[1] : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        _exit(127);
+    }
+    if (capture) {
+        ::close(fds[1]);
+    }
+    return {pid, capture ? fds[0] : -1};
+}
+
+// Reads the child's output until a line end (first_line) or its end.
+inline std::string read_output(const Child& child, bool first_line, int seconds) {
+    std::string text;
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        if (first_line && text.find('\n') != std::string::npos) {
+            return text.substr(0, text.find('\n'));
+        }
+        pollfd p{child.output, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(child.output, buffer, first_line ? 1 : sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// The exit status (128 + signal for a signal), or -1 after the deadline, when
+// the child is killed.
+inline int wait_exit(pid_t pid, int seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+} // namespace harness
