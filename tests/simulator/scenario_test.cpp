@@ -2,6 +2,7 @@
 #include "simulator/expect.h"
 #include "simulator/mant_packet.h"
 #include "simulator/scenario.h"
+#include "tests/simulator/libfec_reference.h"
 
 extern "C" {
 #include <fec.h>
@@ -99,29 +100,14 @@ std::vector<sondrel::ReceivedBlock> decode_stream(const std::string& stream, int
         }
         return out;
     };
-    auto viterbi = [](const Bytes& code, std::size_t n) {
-        int polys[2] = {0x6D, 0x4F};
-        set_viterbi27_polynomial(polys);
-        std::vector<unsigned char> symbols(16 * n + 12);
-        for (std::size_t i = 0; i < symbols.size(); ++i) {
-            symbols[i] = (code[i / 8] >> (7 - i % 8)) & 1 ? 255 : 0;
-        }
-        void* v = create_viterbi27(static_cast<int>(8 * n));
-        init_viterbi27(v, 0);
-        update_viterbi27_blk(v, symbols.data(), static_cast<int>(8 * n + 6));
-        Bytes out(n);
-        chainback_viterbi27(v, out.data(), static_cast<unsigned>(8 * n), 0);
-        delete_viterbi27(v);
-        return out;
-    };
-    auto rs_block = [](Bytes word) {
+    auto rs_block = [](const Bytes& word) {
         const std::size_t k = word.size() - 16;
-        void* rs = init_rs_char(8, 0x187, 112, 11, 16, static_cast<int>(239 - k));
-        int result = decode_rs_char(rs, word.data(), nullptr, 0);
-        free_rs_char(rs);
-        return sondrel::ReceivedBlock{sondrel::descramble(std::span(word).first(k)),
+        Bytes corrected;
+        const int result = libfec_reference::rs_decode(word, k, &corrected);
+        return sondrel::ReceivedBlock{sondrel::descramble(std::span(corrected).first(k)),
                                       result < 0 ? -1 : result};
     };
+    using libfec_reference::viterbi;
     const auto lu = static_cast<std::size_t>(l);
     std::vector<sondrel::ReceivedBlock> blocks;
     blocks.push_back(rs_block(viterbi(code_bytes(1, 2 * lu + 34), lu + 16)));
