@@ -5,7 +5,10 @@
 
 #include "simulator/encoder.h"
 
+// libfec's header has no C++ linkage block of its own.
+extern "C" {
 #include <fec.h>
+}
 
 #include <cstddef>
 #include <vector>
