@@ -14,7 +14,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTime>
-#include <QTimer>
 
 #include <stdexcept>
 
@@ -24,7 +23,6 @@ namespace {
 
 constexpr double kTwipsPerPixel = 15.0;
 constexpr int kOuterWidthTwips = 15360;
-constexpr int kTickMs = 333;
 // Windows' application-workspace grey, the background of the window's own parts.
 const QColor kWorkspace(0xAB, 0xAB, 0xAB);
 
@@ -127,7 +125,8 @@ QListWidgetItem* MakeItem(const std::string& text) {
 } // namespace
 
 FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
-    : data_folder_(data_folder), m_(*this), decoders_(m_, program_folder, data_folder) {
+    : data_folder_(data_folder), session_(*this, program_folder, data_folder, this),
+      m_(session_.Module()) {
     setObjectName("FDisplay");
     setWindowTitle("Quorvel" + QString(98, ' '));
     setFont(DefaultFont());
@@ -140,16 +139,11 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
 
     BuildDisplayArea();
     BuildSettingsFrame();
-
-    tmrCheck = new QTimer(this);
-    tmrCheck->setObjectName("tmrCheck");
-    tmrCheck->setInterval(kTickMs);
     Connect();
 }
 
 FDisplay::~FDisplay() {
-    tmrCheck->stop();
-    decoders_.CloseDecoder();
+    session_.Close();
 }
 
 void FDisplay::BuildDisplayArea() {
@@ -264,7 +258,10 @@ void FDisplay::Connect() {
     connect(cmdClear, &QPushButton::clicked, this, &FDisplay::OnClear);
     connect(cmdSaveSettings, &QPushButton::clicked, this, [this] { SaveSettings(*this); });
     connect(cmdDefaults, &QPushButton::clicked, this, [this] { RestoreDefaults(*this); });
-    connect(tmrCheck, &QTimer::timeout, this, &FDisplay::OnTick);
+    connect(&session_, &DisplaySession::ticked, this, [this] {
+        SetText(TextBoxId::txtClock, QTime::currentTime().toString("hh:mm:ss").toStdString());
+    });
+    connect(&session_, &DisplaySession::cycleFinished, this, &FDisplay::OnCycleFinished);
     connect(cmbPortSelect, &PortComboBox::aboutToShowPopup, this, &FDisplay::FillPortList);
     connect(cmbPortSelect, &QComboBox::activated, this, &FDisplay::OnPortChosen);
     for (std::size_t i = 0; i < options_.size(); ++i) {
@@ -307,13 +304,13 @@ void FDisplay::FillPortList() {
 }
 
 void FDisplay::StartDecoder(int port) {
-    if (decoders_.StartDecoder(port)) {
+    if (Decoders().StartDecoder(port)) {
         cmdStart->setEnabled(true);
     }
 }
 
 void FDisplay::CloseDecoder() {
-    decoders_.CloseDecoder();
+    Decoders().CloseDecoder();
 }
 
 void FDisplay::OnPortChosen(int index) {
@@ -343,32 +340,30 @@ void FDisplay::ApplyResizeRules() {
     List(ListId::lstMessage)->resize(wide, List(ListId::lstMessage)->height());
     // Once a decoder runs, Start stays as it was: a user who resizes while
     // paused must be able to resume without starting a further decoder.
-    if (!decoders_.AnyStarted()) {
+    if (!Decoders().AnyStarted()) {
         cmdStart->setEnabled(false);
     }
 }
 
 void FDisplay::OnStart() {
-    tmrCheck->start();
+    session_.StartChecking();
     cmdStart->setEnabled(false);
     cmdPause->setEnabled(true);
 }
 
 void FDisplay::OnPause() {
-    tmrCheck->stop();
+    session_.PauseChecking();
     cmdStart->setEnabled(true);
     cmdPause->setEnabled(false);
 }
 
 void FDisplay::OnEnd() {
-    CloseDecoder();
-    tmrCheck->stop();
+    session_.Close();
     emit ended();
 }
 
 void FDisplay::closeEvent(QCloseEvent* event) {
-    tmrCheck->stop();
-    CloseDecoder();
+    session_.Close();
     event->accept();
 }
 
@@ -379,15 +374,7 @@ void FDisplay::OnClear() {
     Clear(ListId::lstOutput);
 }
 
-void FDisplay::OnTick() {
-    SetText(TextBoxId::txtClock, QTime::currentTime().toString("hh:mm:ss").toStdString());
-    if (tick_running_) {
-        IngestExchangeFile(m_); // a tick handled inside a cycle starts none
-        return;
-    }
-    tick_running_ = true;
-    IngestExchangeFile(m_);
-    tick_running_ = false;
+void FDisplay::OnCycleFinished() {
     if (lists_held_) {
         lists_held_ = false;
         for (QListWidget* list : lists_) {
@@ -404,7 +391,7 @@ void FDisplay::OnTick() {
 // that finds nothing leaves them alone. Clicks are still handled while the
 // cycle trims them.
 void FDisplay::HoldListsForTick() {
-    if (tick_running_ && !lists_held_) {
+    if (session_.CycleRunning() && !lists_held_) {
         lists_held_ = true;
         for (QListWidget* list : lists_) {
             static_cast<RecordList*>(list)->HoldLayout();
@@ -479,7 +466,7 @@ std::string FDisplay::Text(TextBoxId box) const {
 }
 
 void FDisplay::SetText(TextBoxId box, const std::string& text) {
-    if (box == TextBoxId::txtNMessage && tick_running_) {
+    if (box == TextBoxId::txtNMessage && session_.CycleRunning()) {
         held_message_ = text;
         return;
     }

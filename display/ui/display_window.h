@@ -1,12 +1,12 @@
 // FDisplay, the one working window: the three lists, the current MANT message,
 // the settings, the port list and Start/Pause/End. It is the decoding core's
-// Controls, implemented with its real widgets, and its tmrCheck drives the
-// ingest cycle.
+// Controls, implemented with its real widgets; its session's tmrCheck drives
+// the ingest cycle.
 #pragma once
 
 #include "display/decoding/controls.h"
 #include "display/decoding/module_state.h"
-#include "display/ui/decoder_control.h"
+#include "display/ui/display_session.h"
 
 #include <QWidget>
 
@@ -20,7 +20,6 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 
 namespace veltaro {
 
@@ -48,7 +47,7 @@ public:
     void CloseDecoder();
 
     MStart& Module() { return m_; }
-    DecoderControl& Decoders() { return decoders_; }
+    DecoderControl& Decoders() { return session_.Decoders(); }
 
     // Controls
     void InsertTop(ListId list, const std::string& text) override;
@@ -84,7 +83,7 @@ private:
     void OnPause();
     void OnEnd();
     void OnClear();
-    void OnTick();
+    void OnCycleFinished();
     void OnPortChosen(int index);
     QListWidget* List(ListId list) const;
     QListWidget* CheckedList(ListId list, int index) const;
@@ -94,11 +93,10 @@ private:
     // one is shown, so the box takes it once at the end. Lists the tick
     // changes are laid out and painted once at its end too.
     void HoldListsForTick();
-    bool tick_running_ = false;
     bool lists_held_ = false;
     std::optional<std::string> held_message_;
-    MStart m_;
-    DecoderControl decoders_;
+    DisplaySession session_;
+    MStart& m_;
 
     std::array<QListWidget*, 3> lists_{};
     std::array<QLineEdit*, 9> texts_{};
@@ -115,7 +113,6 @@ private:
     QPushButton* cmdSaveSettings = nullptr;
     QPushButton* cmdDefaults = nullptr;
     QPushButton* cmdClear = nullptr;
-    QTimer* tmrCheck = nullptr;
 };
 
 } // namespace veltaro
