@@ -1,6 +1,9 @@
-// veltaro: the display. Starts through its splash, refuses a second instance,
-// and ends every decoder it started when it ends.
+// veltaro: the display. Starts through its splash, refuses a second instance
+// and a data folder another display works in, and ends every decoder it
+// started when it ends.
+#include "display/decoding/procedures.h"
 #include "display/ui/data_folder.h"
+#include "display/ui/data_folder_lock.h"
 #include "display/ui/display_window.h"
 #include "display/ui/single_instance.h"
 #include "display/ui/splash.h"
@@ -72,12 +75,21 @@ int main(int argc, char* argv[]) {
     }
 
     const QString program_folder = QCoreApplication::applicationDirPath();
-    veltaro::FDisplay display(program_folder,
-                              veltaro::ResolveDataFolder(program_folder, parser.value(data_dir)));
+    const QString data_folder = veltaro::ResolveDataFolder(program_folder, parser.value(data_dir));
+    const std::unique_ptr<veltaro::DataFolderLock> folder_lock =
+        veltaro::ClaimDataFolder(data_folder);
+    if (!folder_lock) {
+        return 1;
+    }
+
+    veltaro::FDisplay display(program_folder, data_folder);
     QObject::connect(&display, &veltaro::FDisplay::ended, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     CloseOnStopSignals(display);
     display.Load();
+    if (folder_lock->state() != veltaro::DataFolderLock::State::Held) {
+        veltaro::ReportProblem(display.Module(), "", folder_lock->Problem().toStdString());
+    }
 
     if (parser.isSet(no_splash)) {
         display.show();

@@ -2,45 +2,22 @@
 #include "display/ui/splash.h"
 #include "ui_test_support.h"
 
-#include <QApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace veltaro {
 namespace {
 
-// Answers the next message box the way a user would, noting its text.
-class MessageBoxAnswerer {
-public:
-    MessageBoxAnswerer() {
-        timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                text_ = box->text();
-                box->accept();
-            }
-        });
-        timer_.start();
-    }
-    const QString& Text() const { return text_; }
-
-private:
-    QTimer timer_;
-    QString text_;
-};
-
 TEST(SingleInstance, SecondClaimIsRefusedWithTheMessageUntilTheFirstEnds) {
     const QString path = InstanceLockPath();
     auto first = ClaimSingleInstance(path);
     ASSERT_NE(first, nullptr);
 
-    MessageBoxAnswerer answerer;
+    test::MessageBoxAnswerer answerer;
     EXPECT_EQ(ClaimSingleInstance(path), nullptr);
     EXPECT_EQ(answerer.Text(), kAlreadyRunningText);
 
@@ -58,7 +35,7 @@ TEST(SingleInstance, RunningDisplayProcessRefusesUsAndItsLockDiesWithIt) {
     ASSERT_TRUE(test::WaitFor([] { return QFile::exists(InstanceLockPath()); }));
 
     {
-        MessageBoxAnswerer answerer;
+        test::MessageBoxAnswerer answerer;
         EXPECT_EQ(ClaimSingleInstance(InstanceLockPath()), nullptr);
         EXPECT_EQ(answerer.Text(), kAlreadyRunningText);
     }

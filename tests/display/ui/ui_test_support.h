@@ -1,13 +1,17 @@
-// Helpers for the window tests: private folders, polling waits, fake decoders.
+// Helpers for the window tests: private folders, polling waits, fake decoders,
+// message boxes answered.
 #pragma once
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <functional>
 
@@ -48,5 +52,25 @@ inline void WriteScript(const QString& folder, const QString& name, const QByteA
     WriteFile(folder + "/" + name, "#!/bin/sh\n" + body,
               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
+
+// Answers the next message box the way a user would, noting its text.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer() {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text_ = box->text();
+                box->accept();
+            }
+        });
+        timer_.start();
+    }
+    const QString& Text() const { return text_; }
+
+private:
+    QTimer timer_;
+    QString text_;
+};
 
 } // namespace veltaro::test
