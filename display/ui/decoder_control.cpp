@@ -138,6 +138,7 @@ void DecoderControl::ReportEnded(Decoder& decoder, int exit_code, QProcess::Exit
                       ": " + QString::fromUtf8(last_line))
                          .toStdString();
     ShowMessage(m_);
+    emit decoderEnded(exit_code, status);
 }
 
 void DecoderControl::CloseDecoder() {

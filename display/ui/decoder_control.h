@@ -42,6 +42,11 @@ public:
     QString DecoderPath() const { return decoder_path_; }
     std::vector<qint64> RunningProcessIds() const;
 
+signals:
+    // A decoder ended on its own (CloseDecoder ends them quietly), after the
+    // report of it was shown.
+    void decoderEnded(int exit_code, QProcess::ExitStatus status);
+
 private:
     struct Decoder {
         std::unique_ptr<QProcess> process;

@@ -1,72 +1,36 @@
 // veltaro: the display. Starts through its splash, refuses a second instance
 // and a data folder another display works in, and ends every decoder it
-// started when it ends.
+// started when it ends. With --headless it runs without a window.
 #include "display/decoding/procedures.h"
+#include "display/headless/headless.h"
+#include "display/ui/command_line.h"
 #include "display/ui/data_folder.h"
 #include "display/ui/data_folder_lock.h"
 #include "display/ui/display_window.h"
 #include "display/ui/single_instance.h"
 #include "display/ui/splash.h"
+#include "display/ui/stop_signals.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
-#include <QSocketNotifier>
 
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-int signal_pipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(signal_pipe[1], &byte, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP close the window the orderly way, so the
-// decoders it started end with it.
-void CloseOnStopSignals(QWidget& window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) != 0) {
-        return;
-    }
-    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(signal_pipe[0], &byte, 1);
-        window.close();
-        QCoreApplication::quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
-        ::sigaction(signal_number, &action, nullptr);
-    }
-}
-} // namespace
 
 int main(int argc, char* argv[]) {
     // A closed console must not end the display while it forwards decoder output.
     std::signal(SIGPIPE, SIG_IGN);
 
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Veltaro");
-    QApplication::setApplicationName("Veltaro");
-    QApplication::setApplicationVersion("1.03");
-    QApplication::setWindowIcon(QIcon(veltaro::ProductPicture()));
+    veltaro::CommandLine command_line;
+    if (command_line.RequestsHeadless(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        veltaro::NameApplication();
+        command_line.Process(app);
+        return veltaro::RunHeadless(command_line);
+    }
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription("ALERT2 telemetry display");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption data_dir(
-        "data-dir", "Folder of the exchange file and the logs; the decoder runs there.", "DIR");
-    const QCommandLineOption no_splash("no-splash", "Show the main window at once.");
-    parser.addOption(data_dir);
-    parser.addOption(no_splash);
-    parser.process(app);
+    QApplication app(argc, argv);
+    veltaro::NameApplication();
+    QApplication::setWindowIcon(QIcon(veltaro::ProductPicture()));
+    command_line.Process(app);
 
     const std::unique_ptr<QLockFile> lock =
         veltaro::ClaimSingleInstance(veltaro::InstanceLockPath());
@@ -75,7 +39,7 @@ int main(int argc, char* argv[]) {
     }
 
     const QString program_folder = QCoreApplication::applicationDirPath();
-    const QString data_folder = veltaro::ResolveDataFolder(program_folder, parser.value(data_dir));
+    const QString data_folder = veltaro::ResolveDataFolder(program_folder, command_line.DataDir());
     const std::unique_ptr<veltaro::DataFolderLock> folder_lock =
         veltaro::ClaimDataFolder(data_folder);
     if (!folder_lock) {
@@ -85,13 +49,16 @@ int main(int argc, char* argv[]) {
     veltaro::FDisplay display(program_folder, data_folder);
     QObject::connect(&display, &veltaro::FDisplay::ended, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    CloseOnStopSignals(display);
+    veltaro::OnStopSignals(display, [&display] {
+        display.close();
+        QCoreApplication::quit();
+    });
     display.Load();
     if (folder_lock->state() != veltaro::DataFolderLock::State::Held) {
         veltaro::ReportProblem(display.Module(), "", folder_lock->Problem().toStdString());
     }
 
-    if (parser.isSet(no_splash)) {
+    if (command_line.NoSplash()) {
         display.show();
     } else {
         auto* splash = new veltaro::FSplash(&display); // deletes itself on close

@@ -30,7 +30,7 @@ QString InstanceLockPath() {
     return folder + "/veltaro.lock";
 }
 
-std::unique_ptr<QLockFile> ClaimSingleInstance(const QString& lock_path) {
+std::unique_ptr<QLockFile> TryClaimSingleInstance(const QString& lock_path) {
     auto lock = std::make_unique<QLockFile>(lock_path);
     // A display runs for weeks: its lock must never go stale by age.
     lock->setStaleLockTime(0);
@@ -42,6 +42,13 @@ std::unique_ptr<QLockFile> ClaimSingleInstance(const QString& lock_path) {
         if (lock->tryLock(0)) {
             return lock;
         }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<QLockFile> ClaimSingleInstance(const QString& lock_path) {
+    if (auto lock = TryClaimSingleInstance(lock_path)) {
+        return lock;
     }
     QMessageBox box(QMessageBox::Information, "Veltaro", kAlreadyRunningText, QMessageBox::Ok);
     box.exec();

@@ -13,8 +13,11 @@ inline constexpr const char* kAlreadyRunningText = "Veltaro is already running o
 // veltaro.lock in the user's runtime folder.
 QString InstanceLockPath();
 
-// The held lock when no other instance runs; otherwise shows the refusal
-// message, waits until the user closes it and returns nothing.
+// The held lock when no other instance runs; otherwise nothing.
+std::unique_ptr<QLockFile> TryClaimSingleInstance(const QString& lock_path);
+
+// The same for the window: a refusal shows the message, waits until the user
+// closes it and returns nothing.
 std::unique_ptr<QLockFile> ClaimSingleInstance(const QString& lock_path);
 
 } // namespace veltaro

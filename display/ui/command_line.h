@@ -1,0 +1,42 @@
+// The display's command line, one set of options for the window and the
+// headless mode alike.
+#pragma once
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace veltaro {
+
+// The organisation, name and version that the settings and --version use.
+void NameApplication();
+
+class CommandLine {
+public:
+    CommandLine();
+
+    // Whether the arguments ask for the headless mode. Read before any
+    // application object exists, so that mode never needs a display server.
+    bool RequestsHeadless(int argc, char* argv[]);
+
+    // Parses the program's arguments. --help and --version are answered and a
+    // bad command line is reported here, and the program ends.
+    void Process(const QCoreApplication& app);
+
+    bool Headless() const { return parser_.isSet(headless_); }
+    bool NoSplash() const { return parser_.isSet(no_splash_); }
+    QString DataDir() const { return parser_.value(data_dir_); }
+    // n of --port COMn (headless mode only).
+    int Port() const { return port_number_; }
+
+private:
+    [[noreturn]] static void UsageError(const QString& message);
+
+    QCommandLineParser parser_;
+    QCommandLineOption data_dir_;
+    QCommandLineOption no_splash_;
+    QCommandLineOption headless_;
+    QCommandLineOption port_;
+    int port_number_ = 0;
+};
+
+} // namespace veltaro

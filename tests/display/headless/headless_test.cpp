@@ -1,0 +1,237 @@
+// veltaro --headless with no display server: the simulator on a pseudo-
+// terminal mapped as COM5, the decoder the headless display starts on it, and
+// the three logs it writes.
+#include "tests/support/records.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+using namespace harness;
+
+const std::string kBin = VELTARO_BIN_DIR;
+
+class HeadlessTest : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            ::unsetenv(name);
+        }
+        fs::create_directories(dir_ / "config/Veltaro");
+        fs::create_directories(dir_ / "data");
+    }
+    void TearDown() override {
+        for (const pid_t pid : started_) {
+            if (::kill(pid, 0) == 0) {
+                wait_exit(pid, 0);
+            }
+        }
+    }
+
+    std::string Data() const { return dir_.file("data"); }
+
+    void SaveSettings(const std::string& lines) {
+        write_file(dir_ / "config/Veltaro/Veltaro.conf", "[Settings]\n" + lines);
+    }
+
+    // Each runtime folder holds one user's instance lock.
+    std::vector<std::string> Environment(const std::string& runtime) const {
+        fs::create_directories(dir_ / runtime);
+        fs::permissions(dir_ / runtime, fs::perms::owner_all);
+        return {"XDG_CONFIG_HOME=" + dir_.file("config"), "XDG_RUNTIME_DIR=" + dir_.file(runtime)};
+    }
+
+    // Without --count the simulator sends until it is stopped.
+    Child StartSimulator(std::vector<std::string> options = {}) {
+        options.insert(options.begin(), {kBin + "/sondrel-sim", "--link", "COM5"});
+        Child sim = spawn(options, dir_.path(), Environment("runtime"), true);
+        EXPECT_EQ(read_output(sim, true, 30).rfind("/dev/", 0), 0u);
+        EXPECT_TRUE(wait_for([&] { return fs::is_symlink(dir_ / "config/Veltaro/ports/COM5"); }));
+        started_.push_back(sim.pid);
+        return sim;
+    }
+
+    // veltaro ARGS, its standard error appended to the file errors.
+    pid_t StartDisplay(const std::vector<std::string>& args,
+                       const std::string& errors = "errors.txt",
+                       const std::string& runtime = "runtime") {
+        std::vector<std::string> argv = {"/bin/sh", "-c",
+                                         "exec \"$0\" \"$@\" 2>>'" + dir_.file(errors) + "'",
+                                         kBin + "/veltaro"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const pid_t pid =
+            spawn(argv, dir_.path(), Environment(runtime), false, dir_.file("console.txt")).pid;
+        started_.push_back(pid);
+        return pid;
+    }
+    pid_t StartHeadless(std::vector<std::string> args, const std::string& errors = "errors.txt",
+                        const std::string& runtime = "runtime") {
+        args.insert(args.begin(), "--headless");
+        return StartDisplay(args, errors, runtime);
+    }
+
+    // The processes the display started: its decoder.
+    static std::vector<pid_t> Children(pid_t pid) {
+        const std::string id = std::to_string(pid);
+        std::istringstream in(read_file("/proc/" + id + "/task/" + id + "/children"));
+        std::vector<pid_t> children;
+        for (pid_t child = 0; in >> child;) {
+            children.push_back(child);
+        }
+        return children;
+    }
+
+    std::vector<std::string> Records(const std::string& name) const {
+        std::vector<std::string> records;
+        for (const std::string& line : read_records(dir_ / "data" / name)) {
+            if (!line.empty()) {
+                records.push_back(line);
+            }
+        }
+        return records;
+    }
+
+    TempDir dir_{"veltaro-headless"};
+    std::vector<pid_t> started_;
+};
+
+TEST_F(HeadlessTest, RecordsFromTheSimulatorReachTheThreeLogsUnderTheSavedNames) {
+    // "Selected" is saved: the headless display logs every record regardless.
+    SaveSettings("txtRawDataFile=raw.txt\ntxtMsgFile=headers.txt\ntxtReportFile=reports.txt\n"
+                 "optDisplayed=False\noptUseOffset=True\ntxtGMTOffset=0\n");
+    Child sim = StartSimulator(
+        {"--count", "12", "--seed", "5", "--fast", "--expect", dir_.file("expect.txt")});
+    const pid_t display = StartHeadless({"--port", "COM5", "--data-dir", Data()});
+
+    const std::string summary = read_output(sim, false, 120);
+    ASSERT_EQ(wait_exit(sim.pid, 30), 0);
+    EXPECT_NE(summary.find("sent 12 packets, received 60 end-of-packet bytes"), std::string::npos)
+        << summary;
+    const std::vector<std::string> expected = read_records(dir_ / "expect.txt");
+    ASSERT_GT(expected.size(), 12u);
+    ASSERT_TRUE(wait_for([&] {
+        return Records("raw.txt").size() >= expected.size() &&
+               !fs::exists(dir_ / "data/SondrelMANTout.txt");
+    }));
+    ::kill(display, SIGTERM);
+    EXPECT_EQ(wait_exit(display, 30), 0);
+
+    std::vector<std::string> raw = Records("raw.txt");
+    std::transform(raw.begin(), raw.end(), raw.begin(), mask_record);
+    EXPECT_EQ(raw, expected);
+    EXPECT_FALSE(fs::exists(dir_ / "data/A2RawData.txt"));
+
+    // The header and report logs are what the decoding core makes of the raw log.
+    fs::create_directories(dir_ / "reference");
+    const pid_t decode = spawn({kBin + "/veltaro-decode", "--gmt-offset", "0", "--log-dir",
+                                dir_.file("reference"), dir_.file("data/raw.txt")},
+                               dir_.path())
+                             .pid;
+    ASSERT_EQ(wait_exit(decode, 60), 0);
+    for (const auto& [log, reference] : {std::pair{"raw.txt", "A2RawData.txt"},
+                                         {"headers.txt", "A2Headers.txt"},
+                                         {"reports.txt", "A2Reports.txt"}}) {
+        EXPECT_TRUE(read_file(dir_ / "data" / log) == read_file(dir_ / "reference" / reference))
+            << log;
+    }
+    EXPECT_GT(Records("reports.txt").size(), expected.size());
+    EXPECT_EQ(read_file(dir_ / "errors.txt").find("veltaro: "), std::string::npos)
+        << read_file(dir_ / "errors.txt");
+}
+
+TEST_F(HeadlessTest, EachStopSignalEndsItsDecoderAndItCleanly) {
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal_number));
+        fs::remove(dir_ / "errors.txt");
+        const std::size_t logged = Records("A2RawData.txt").size();
+        const Child sim = StartSimulator();
+        const pid_t display = StartHeadless({"--port", "COM5", "--data-dir", Data()});
+        ASSERT_TRUE(wait_for([&] { return Records("A2RawData.txt").size() > logged; }));
+        const std::vector<pid_t> decoders = Children(display);
+        ASSERT_EQ(decoders.size(), 1u);
+
+        ::kill(display, signal_number);
+        EXPECT_EQ(wait_exit(display, 30), 0);
+        EXPECT_TRUE(::kill(decoders[0], 0) == -1 && errno == ESRCH) << "the decoder outlived it";
+        EXPECT_EQ(read_file(dir_ / "errors.txt").find("Decoder Program"), std::string::npos);
+        ::kill(sim.pid, SIGTERM);
+        wait_exit(sim.pid, 30);
+        ::close(sim.output);
+    }
+}
+
+TEST_F(HeadlessTest, ASecondDisplayIsRefusedWhileTheFirstRuns) {
+    const Child sim = StartSimulator();
+    const pid_t first = StartHeadless({"--port", "COM5", "--data-dir", Data()});
+    ASSERT_TRUE(wait_for([&] { return Children(first).size() == 1; }));
+
+    struct Case {
+        const char* what;
+        std::string data;
+        const char* runtime;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"another user on the same data folder", Data(), "runtime-2",
+         "veltaro: The data folder " + Data() + " is in use by another Veltaro\n"},
+        {"the same user on another data folder", dir_.file("other"), "runtime",
+         "veltaro: Veltaro is already running on this computer\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string errors = std::string("errors-") + c.runtime + ".txt";
+        const pid_t second =
+            StartHeadless({"--port", "COM5", "--data-dir", c.data}, errors, c.runtime);
+        EXPECT_EQ(wait_exit(second, 30), 1);
+        EXPECT_EQ(read_file(dir_ / errors), c.message);
+    }
+    EXPECT_EQ(::kill(first, 0), 0);
+    ::kill(first, SIGTERM);
+    EXPECT_EQ(wait_exit(first, 30), 0);
+    ::kill(sim.pid, SIGTERM);
+    ::close(sim.output);
+}
+
+TEST_F(HeadlessTest, AProblemAtTheStartEndsItWithStatusOneAndSaysWhy) {
+    write_file(dir_ / "a-file", "");
+    struct Case {
+        const char* what;
+        std::string settings;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no port", "", {"--headless", "--data-dir", Data()}, "--headless needs --port COMn"},
+        {"a port that is no COMn",
+         "",
+         {"--headless", "--port", "ttyS0"},
+         "--port takes a port name COMn"},
+        {"a port without --headless", "", {"--port", "COM5"}, "--port works with --headless only"},
+        {"a decoder program that is missing",
+         "txtAppName=no-such-decoder\n",
+         {"--headless", "--port", "COM5", "--data-dir", Data()},
+         "  Can't open Decoder Program"},
+        {"a decoder that cannot open its port",
+         "",
+         {"--headless", "--port", "COM30", "--data-dir", Data()},
+         "  Decoder Program on COM30 ended"},
+        {"a data folder that is a file",
+         "",
+         {"--headless", "--port", "COM5", "--data-dir", dir_.file("a-file")},
+         "  Can't lock the data folder " + dir_.file("a-file")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SaveSettings(c.settings);
+        fs::remove(dir_ / "errors.txt");
+        EXPECT_EQ(wait_exit(StartDisplay(c.args), 30), 1);
+        const std::string errors = read_file(dir_ / "errors.txt");
+        EXPECT_NE(errors.find("veltaro: "), std::string::npos) << errors;
+        EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    }
+}
+
+} // namespace
