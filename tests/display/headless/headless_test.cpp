@@ -84,9 +84,10 @@ protected:
         return children;
     }
 
-    std::vector<std::string> Records(const std::string& name) const {
+    // The records of a log, by its path in the scratch folder.
+    std::vector<std::string> Records(const std::string& log) const {
         std::vector<std::string> records;
-        for (const std::string& line : read_records(dir_ / "data" / name)) {
+        for (const std::string& line : read_records(dir_ / log)) {
             if (!line.empty()) {
                 records.push_back(line);
             }
@@ -113,13 +114,13 @@ TEST_F(HeadlessTest, RecordsFromTheSimulatorReachTheThreeLogsUnderTheSavedNames)
     const std::vector<std::string> expected = read_records(dir_ / "expect.txt");
     ASSERT_GT(expected.size(), 12u);
     ASSERT_TRUE(wait_for([&] {
-        return Records("raw.txt").size() >= expected.size() &&
+        return Records("data/raw.txt").size() >= expected.size() &&
                !fs::exists(dir_ / "data/SondrelMANTout.txt");
     }));
     ::kill(display, SIGTERM);
     EXPECT_EQ(wait_exit(display, 30), 0);
 
-    std::vector<std::string> raw = Records("raw.txt");
+    std::vector<std::string> raw = Records("data/raw.txt");
     std::transform(raw.begin(), raw.end(), raw.begin(), mask_record);
     EXPECT_EQ(raw, expected);
     EXPECT_FALSE(fs::exists(dir_ / "data/A2RawData.txt"));
@@ -137,7 +138,7 @@ TEST_F(HeadlessTest, RecordsFromTheSimulatorReachTheThreeLogsUnderTheSavedNames)
         EXPECT_TRUE(read_file(dir_ / "data" / log) == read_file(dir_ / "reference" / reference))
             << log;
     }
-    EXPECT_GT(Records("reports.txt").size(), expected.size());
+    EXPECT_GT(Records("data/reports.txt").size(), expected.size());
     EXPECT_EQ(read_file(dir_ / "errors.txt").find("veltaro: "), std::string::npos)
         << read_file(dir_ / "errors.txt");
 }
@@ -146,10 +147,10 @@ TEST_F(HeadlessTest, EachStopSignalEndsItsDecoderAndItCleanly) {
     for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(::strsignal(signal_number));
         fs::remove(dir_ / "errors.txt");
-        const std::size_t logged = Records("A2RawData.txt").size();
+        const std::size_t logged = Records("data/A2RawData.txt").size();
         const Child sim = StartSimulator();
         const pid_t display = StartHeadless({"--port", "COM5", "--data-dir", Data()});
-        ASSERT_TRUE(wait_for([&] { return Records("A2RawData.txt").size() > logged; }));
+        ASSERT_TRUE(wait_for([&] { return Records("data/A2RawData.txt").size() > logged; }));
         const std::vector<pid_t> decoders = Children(display);
         ASSERT_EQ(decoders.size(), 1u);
 
@@ -191,6 +192,46 @@ TEST_F(HeadlessTest, ASecondDisplayIsRefusedWhileTheFirstRuns) {
     EXPECT_EQ(::kill(first, 0), 0);
     ::kill(first, SIGTERM);
     EXPECT_EQ(wait_exit(first, 30), 0);
+    ::kill(sim.pid, SIGTERM);
+    ::close(sim.output);
+}
+
+// The shipped unit's command and environment, with its specifiers filled in
+// as systemd would for COM5, the state and runtime folders made in ours.
+TEST_F(HeadlessTest, TheSystemdUnitsCommandRunsTheDisplayOnItsPort) {
+    const std::string state = dir_.file("state");
+    const std::string runtime = dir_.file("run");
+    fs::create_directories(state + "/veltaro/COM5");
+    fs::create_directories(runtime + "/veltaro/COM5");
+    fs::permissions(runtime + "/veltaro/COM5", fs::perms::owner_all);
+    std::vector<std::string> argv;
+    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir_.file("config")};
+    std::istringstream unit(read_file(VELTARO_SOURCE_DIR "/packaging/veltaro-headless@.service"));
+    for (std::string line; std::getline(unit, line);) {
+        for (const auto& [specifier, value] :
+             {std::pair{"%i", std::string("COM5")}, {"%S", state}, {"%t", runtime}}) {
+            for (std::size_t at; (at = line.find(specifier)) != std::string::npos;) {
+                line.replace(at, 2, value);
+            }
+        }
+        if (line.rfind("Environment=", 0) == 0) {
+            env.push_back(line.substr(12));
+        } else if (line.rfind("ExecStart=", 0) == 0) {
+            std::istringstream words(line.substr(10));
+            for (std::string word; words >> word;) {
+                argv.push_back(argv.empty() ? kBin + "/veltaro" : word);
+            }
+        }
+    }
+    ASSERT_GT(argv.size(), 1u);
+
+    const Child sim = StartSimulator();
+    const pid_t display = spawn(argv, dir_.path(), env).pid;
+    started_.push_back(display);
+    EXPECT_TRUE(wait_for([&] { return !Records("state/veltaro/COM5/A2RawData.txt").empty(); }));
+    EXPECT_TRUE(fs::exists(runtime + "/veltaro/COM5/veltaro.lock"));
+    ::kill(display, SIGTERM);
+    EXPECT_EQ(wait_exit(display, 30), 0);
     ::kill(sim.pid, SIGTERM);
     ::close(sim.output);
 }
