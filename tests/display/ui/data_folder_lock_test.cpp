@@ -65,14 +65,6 @@ TEST_F(DataFolderLockTest, ALockNameThatIsNoRegularFileIsRefusedAndNothingOutsid
     EXPECT_FALSE(QFileInfo::exists(Outside())) << "the missing link target was created";
 }
 
-TEST_F(DataFolderLockTest, AMissingFolderIsReportedWithItsCause) {
-    const DataFolderLock lock(Folder() + "/missing");
-    EXPECT_EQ(lock.state(), State::Failed);
-    EXPECT_EQ(lock.Problem().toStdString(),
-              "No such file or directory  Can't lock the data folder " +
-                  (Folder() + "/missing").toStdString());
-}
-
 TEST_F(DataFolderLockTest, ASecondClaimIsRefusedUntilTheFirstIsReleased) {
     auto first = std::make_unique<DataFolderLock>(Folder());
     ASSERT_EQ(first->state(), State::Held);
