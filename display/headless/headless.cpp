@@ -22,8 +22,9 @@ void PrintProblem(const std::string& text) {
 }
 
 // The lists held in memory, bounded by the ingest cycle's trimming as the
-// window's are. Window events are the event loop's: the decoder's console is
-// read and a stop signal is taken between the slices of a long pass.
+// window's are. Events run where a cycle lets the window's run, so the
+// decoder's console is still read and a stop signal still taken during a long
+// pass.
 class HeadlessControls : public MemoryControls {
 public:
     using MemoryControls::MemoryControls;
