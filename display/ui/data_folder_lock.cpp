@@ -14,7 +14,7 @@
 namespace veltaro {
 
 namespace {
-constexpr std::string_view kCantLock = "  Can't lock the data folder ";
+constexpr const char* kCantLock = "  Can't lock the data folder ";
 
 // Anyone who can write the folder may have put a link, a pipe or a folder
 // under the lock's name: never follow a link, never wait on a pipe.
@@ -46,7 +46,7 @@ DataFolderLock::DataFolderLock(const QString& folder) {
             fd_ = -1;
         }
         state_ = State::Failed;
-        problem_ = description + QString::fromUtf8(kCantLock.data(), kCantLock.size()) + folder;
+        problem_ = description + kCantLock + folder;
     };
 
     fd_ = OpenLockFile(QFile::encodeName(lock_path));
