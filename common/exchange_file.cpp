@@ -207,7 +207,7 @@ LineReader::LineReader(std::string_view text)
     : data_(text.data()), end_(text.size()), at_end_(true) {}
 
 LineReader::LineReader(int fd, std::uint64_t offset) : fd_(fd), base_(offset) {
-    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    if (offset != 0 && ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         error_ = errno;
     }
 }

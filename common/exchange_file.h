@@ -50,7 +50,8 @@ public:
     LineReader() = default;
     // Content held in memory (not copied: it must outlive the reader).
     explicit LineReader(std::string_view text);
-    // A file read from offset on; the reader does not own fd.
+    // A file read on from offset, which it is sought to (a pipe reads from
+    // where it is when offset is 0); the reader does not own fd.
     LineReader(int fd, std::uint64_t offset);
 
     // The next line, valid until the next call. failed: see error().
@@ -101,8 +102,8 @@ public:
     bool IsOpen() const { return fd_.valid(); }
     const ClaimNames& Names() const { return names_; }
 
-    LineReader::Kind Next(std::string_view& line) { return lines_.Next(line); }
-    int ReadError() const { return lines_.error(); }
+    // Its lines, from the position reached.
+    LineReader& Lines() { return lines_; }
 
     // Writes the mark at the position reached, with the size of each of
     // guarded (created when absent): a kill before the next checkpoint cuts

@@ -123,7 +123,7 @@ protected:
     std::vector<std::string> Lines(ClaimedFile& file, int count = -1) {
         std::vector<std::string> lines;
         std::string_view line;
-        while (count-- != 0 && file.Next(line) == Kind::line) {
+        while (count-- != 0 && file.Lines().Next(line) == Kind::line) {
             lines.emplace_back(line);
         }
         return lines;
