@@ -386,8 +386,10 @@ void FDisplay::OnTick() {
         return;
     }
     tick_running_ = true;
-    IngestExchangeFile(m_);
+    const bool backlog = IngestExchangeFile(m_);
     tick_running_ = false;
+    // A backlog is worked through a slice a tick, with window events between.
+    tmrCheck->setInterval(backlog ? 0 : kTickMs);
     if (lists_held_) {
         lists_held_ = false;
         for (QListWidget* list : lists_) {
