@@ -31,6 +31,7 @@ inline const std::string kRunner = RELIABILITY_RUNNER;
 using harness::Child;
 using harness::mask_record;
 using harness::read_file;
+using harness::read_lines;
 using harness::read_output;
 using harness::spawn;
 using harness::split_fields;
@@ -38,22 +39,6 @@ using harness::TempDir;
 using harness::wait_exit;
 using harness::wait_for;
 using harness::write_file;
-
-// Lines of a file ended by LF, without their trailing CRs; empty lines dropped.
-inline std::vector<std::string> read_lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(read_file(path));
-    std::string line;
-    while (std::getline(in, line)) {
-        while (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (!line.empty()) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
 
 // The display as the tests run it: default names, UTC, "Displayed".
 inline void set_up_display(veltaro::MemoryControls& ui) {
