@@ -219,6 +219,54 @@ TEST(Faults, AFullDiskLosesAndDoublesNothingAndIsReportedOnce) {
     }
 }
 
+// Entries someone else put in the data folder: a folder under the claim
+// name, a link and a pipe under log names. Each is named once, no file
+// outside the data folder changes, nothing waits on the pipe, and once the
+// logs are regular files again every record reaches them exactly once.
+TEST(Faults, AHostileDataFolderChangesNothingOutsideAndHangsNothing) {
+    TempDir dir;
+    MakeCapture(dir, 20, 34);
+    const fs::path data = dir.path() / "data";
+    fs::create_directories(data / (harness::kExchangeName + ".claimed"));
+    const fs::path outside = harness::make_outside_file(dir.path());
+    fs::create_symlink(outside, data / harness::kHeaderLogName);
+    ASSERT_EQ(::mkfifo((data / harness::kReportLogName).c_str(), 0600), 0);
+
+    Child runner =
+        spawn({kRunner, "--data-dir", data.string(), "--tick-ms", "50"}, dir.path(), {}, true);
+    EXPECT_EQ(read_output(runner, true, 60), "ready");
+    const Child replay = spawn({kBin + "/quorvel", "-p", "capture.txt", "-e",
+                                "data/" + harness::kExchangeName, "-o", "decoder-log.txt"},
+                               dir.path());
+    ASSERT_EQ(wait_exit(replay.pid, 60), 0);
+    const std::string folder_named = read_output(runner, true, 60);
+    EXPECT_NE(folder_named.find(".claimed is a folder, not a regular file"), std::string::npos)
+        << folder_named;
+    const std::string link_named = read_output(runner, true, 60);
+    EXPECT_NE(link_named.find(harness::kHeaderLogName + " is a symbolic link"), std::string::npos)
+        << link_named;
+
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // some ticks with the same entries
+    fs::remove(data / harness::kHeaderLogName);
+    fs::remove(data / harness::kReportLogName);
+    EXPECT_TRUE(wait_for([&] {
+        return !fs::exists(data / harness::kExchangeName) &&
+               !fs::exists(data / (harness::kExchangeName + ".claimed.1"));
+    }));
+    ::kill(runner.pid, SIGTERM);
+    const std::string rest = read_output(runner, false, 60);
+    EXPECT_EQ(wait_exit(runner.pid, 30), 0);
+    ::close(runner.output);
+    EXPECT_EQ(Count(rest, "not a regular file"), 0u) << rest;
+    EXPECT_EQ(Count(rest, "Logs written again"), 1u) << rest;
+
+    EXPECT_EQ(read_file(outside), harness::kOutsideText);
+    EXPECT_TRUE(fs::is_directory(data / (harness::kExchangeName + ".claimed")));
+    const std::vector<std::string> decoded = read_lines(dir.file("decoder-log.txt"));
+    EXPECT_FALSE(decoded.empty());
+    EXPECT_EQ(read_lines((data / harness::kRawLogName).string()), decoded);
+}
+
 // ---- Bad records between good ones ----
 
 constexpr const char* kGood = "N,2026,12,07,06,41,0.8770,0,0,0,0,0,0,0,0,0,6,19,29516,64,5D,FB,02,"
