@@ -8,6 +8,7 @@
 //
 // Prints key=value lines for scripts/bench.
 #include "bench/bench_support.h"
+#include "bench/window_support.h"
 
 #include "display/ui/display_window.h"
 
@@ -28,7 +29,6 @@
 
 namespace {
 
-constexpr const char* kExchangeFile = "SondrelMANTout.txt";
 constexpr int kBlockPackets = 2000;
 constexpr std::uint32_t kSeed = 1;
 // The probe that stands in for window events: it should fire this often.
@@ -106,7 +106,7 @@ void ResetPeak() {
 
 bool BacklogLeft(const std::filesystem::path& folder) {
     for (const char* suffix : {"", ".claimed"}) {
-        if (std::filesystem::exists(folder / (std::string(kExchangeFile) + suffix))) {
+        if (std::filesystem::exists(folder / (std::string(bench::kExchangeFile) + suffix))) {
             return true;
         }
     }
@@ -116,16 +116,14 @@ bool BacklogLeft(const std::filesystem::path& folder) {
 void MeasureWindow(const Options& options, const std::string& block) {
     bench::TempDir dir;
     const long long records =
-        WriteRepeated(dir.path() / kExchangeFile, block, options.backlog_mb, false);
+        WriteRepeated(dir.path() / bench::kExchangeFile, block, options.backlog_mb, false);
     std::printf("backlog_records=%lld\nbacklog_mb=%.1f\n", records,
-                static_cast<double>(std::filesystem::file_size(dir.path() / kExchangeFile)) / 1e6);
+                static_cast<double>(std::filesystem::file_size(dir.path() / bench::kExchangeFile)) /
+                    1e6);
 
     const QString folder = QString::fromStdString(dir.path().string());
     veltaro::FDisplay window(folder, folder);
-    window.SetText(veltaro::TextBoxId::txtInputFile, kExchangeFile);
-    window.SetText(veltaro::TextBoxId::txtRawDataFile, "A2RawData.txt");
-    window.SetText(veltaro::TextBoxId::txtMsgFile, "A2Headers.txt");
-    window.SetText(veltaro::TextBoxId::txtReportFile, "A2Reports.txt");
+    bench::use_default_names(window);
     window.SetOption(veltaro::OptionId::optDisplayed, true);
     window.show();
     QCoreApplication::processEvents();

@@ -1,6 +1,7 @@
 // One tmrCheck cycle of the real window, offscreen: 1,000 N records arrive in
 // the exchange file while the three lists are at their limits.
 #include "bench/bench_support.h"
+#include "bench/window_support.h"
 
 #include "display/decoding/procedures.h"
 #include "display/ui/display_window.h"
@@ -18,7 +19,6 @@ namespace {
 
 constexpr int kRecordsPerCycle = 1000;
 constexpr std::uint32_t kSeed = 1;
-constexpr const char* kExchangeFile = "SondrelMANTout.txt";
 
 std::vector<std::string> typical_n_records() {
     std::string capture;
@@ -49,17 +49,14 @@ void BM_WindowCycle1000Records(benchmark::State& state) {
     bench::TempDir dir;
     const QString folder = QString::fromStdString(dir.path().string());
     veltaro::FDisplay window(folder, folder);
-    window.SetText(veltaro::TextBoxId::txtInputFile, kExchangeFile);
-    window.SetText(veltaro::TextBoxId::txtRawDataFile, "A2RawData.txt");
-    window.SetText(veltaro::TextBoxId::txtMsgFile, "A2Headers.txt");
-    window.SetText(veltaro::TextBoxId::txtReportFile, "A2Reports.txt");
+    bench::use_default_names(window);
     // The 1,000 records in one cycle, so the cost of a cycle stays comparable;
     // bench-backlog measures the window working through slices.
     window.Module().SliceTime = std::chrono::hours(1);
     window.show();
     QCoreApplication::processEvents();
 
-    const std::filesystem::path exchange = dir.path() / kExchangeFile;
+    const std::filesystem::path exchange = dir.path() / bench::kExchangeFile;
     bench::write_file(exchange, content);
     tick(window); // brings the lists to their limits
     if (window.Text(veltaro::TextBoxId::txtClock).empty() ||

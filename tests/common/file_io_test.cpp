@@ -68,20 +68,6 @@ TEST(AppendWhole, AWriteThatFailsPartWayIsCutOffAgain) {
     EXPECT_EQ(read_file(dir / "log"), "kept\nab\n");
 }
 
-TEST(ReadSlice, FillsTheBufferUntilTheEnd) {
-    const TempDir dir;
-    write_file(dir / "file", "0123456789");
-    fileio::Problem problem;
-    const fileio::Fd fd = fileio::OpenRegular(dir.file("file"), O_RDONLY, problem);
-    char buffer[4];
-    const std::size_t expected[] = {4, 4, 2, 0};
-    for (const std::size_t count : expected) {
-        std::size_t read = 99;
-        EXPECT_EQ(fileio::ReadSlice(fd.get(), buffer, read), 0);
-        EXPECT_EQ(read, count);
-    }
-}
-
 TEST(SameFile, IsTheNameNowAndNeverFollowsALink) {
     const TempDir dir;
     write_file(dir / "file", "a");

@@ -71,6 +71,17 @@ inline bool wait_for(const std::function<bool()>& condition, int seconds = 60) {
     return condition();
 }
 
+// In a forked child: becomes argv[0], or ends with status 127.
+[[noreturn]] inline void exec(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    _exit(127);
+}
+
 struct Child {
     pid_t pid = -1;
     int output = -1; // standard output when captured
@@ -96,13 +107,7 @@ inline Child spawn(const std::vector<std::string>& argv, const fs::path& folder,
         const int out =
             capture ? fds[1] : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(out, STDOUT_FILENO);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        _exit(127);
+        exec(argv);
     }
     if (capture) {
         ::close(fds[1]);
@@ -172,13 +177,7 @@ inline Outcome run(const std::vector<std::string>& argv, const fs::path& folder,
         ::dup2(in, STDIN_FILENO);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        _exit(127);
+        exec(argv);
     }
     Outcome outcome;
     outcome.status = wait_exit(pid, seconds);
