@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace bench {
 
@@ -196,6 +197,17 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+void use_private_folders(const TempDir& root) {
+    for (const char* name : {"config", "data", "runtime"}) {
+        const std::filesystem::path folder = root.path() / name;
+        ::mkdir(folder.c_str(), 0700);
+    }
+    ::setenv("XDG_CONFIG_HOME", (root.path() / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (root.path() / "data").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (root.path() / "runtime").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 }
 
 void write_file(const std::filesystem::path& path, const std::string& content) {

@@ -47,6 +47,10 @@ private:
     std::filesystem::path path_;
 };
 
+// Settings, port map and instance lock in folders under root, never the
+// user's; the window offscreen unless told otherwise.
+void use_private_folders(const TempDir& root);
+
 void write_file(const std::filesystem::path& path, const std::string& content);
 std::string read_file(const std::filesystem::path& path);
 

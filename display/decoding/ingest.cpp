@@ -1,29 +1,38 @@
-// The ingest cycle: takes over the exchange file the decoder appends to, lists
-// every record, decodes the N records and keeps the lists bounded. The file is
-// claimed by renaming it under its lock and deleted only once it has been
-// processed, so a display that is killed loses and doubles nothing.
+// The ingest cycle: takes over the exchange file the decoder appends to and
+// works through it one slice per cycle, so a backlog never holds the window
+// for long: every record line is listed, logged with "Displayed" and, for an N
+// record, decoded; then the lists are trimmed. A slice ends complete or not at
+// all: when a log cannot be written, the slice is undone in the logs and the
+// lists and done again at a later cycle. The hand-over itself (claim, mark,
+// roll back, release) is common/exchange_file.
 #include "display/decoding/procedures.h"
 
+#include "common/exchange_file.h"
+
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
+#include <span>
 #include <stdexcept>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace veltaro {
 
 namespace {
 
+using exchange::LineReader;
+
 constexpr std::string_view kIngestProblem = "  Problem ingesting N records";
+constexpr std::string_view kLineTooLong = "record too long, skipped: ";
+constexpr std::string_view kWrittenAgain = "Logs written again";
+// Lines between two trimmings when a whole text or stream is one cycle, so a
+// large one is listed in bounded memory.
+constexpr long kLinesPerTrim = 4096;
 
 struct ListLimit {
     ListId list;
@@ -74,220 +83,8 @@ void SetGmtOffset(MStart& m) {
     m.GmtOffsetHours = static_cast<std::int32_t>(rounded);
 }
 
-// The exchange file's folder, so a missing folder can be told from a missing
-// file: the first is a setup fault the user must hear about, the second the
-// ordinary idle case.
-void CheckFolderExists(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        throw SystemError(errno);
-    }
-}
-
-bool SameFile(int fd, const std::string& path) {
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-
-// Renames the exchange file to the claimed name while holding its lock: the
-// decoder, which appends only under that lock and only to the file at its
-// path, starts a new exchange file at its next flush. Returns false in the
-// silent cases: no file yet, or the decoder holds it right now.
-bool ClaimExchangeFile(const std::string& path, const std::string& claimed) {
-    // Non-blocking, so a name that points at a pipe cannot hang the window.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error != ENOENT) {
-            throw SystemError(error);
-        }
-        CheckFolderExists(path);
-        return false;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); } // also releases the lock
-    } closer{fd};
-
-    // A mistyped name may point at a folder or a device: never rename those.
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        throw SystemError(errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        throw SystemError(EISDIR);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw std::runtime_error("The exchange file is not a regular file");
-    }
-
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) {
-            return false;
-        }
-        throw SystemError(errno);
-    }
-    if (!SameFile(fd, path)) {
-        return false; // replaced between our open and our lock: next tick
-    }
-    if (::rename(path.c_str(), claimed.c_str()) != 0) {
-        throw SystemError(errno);
-    }
-    return true;
-}
-
-// Reads a whole file; false when it does not exist.
-bool ReadWholeFile(const std::string& path, std::string& content) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return false;
-        }
-        throw SystemError(errno);
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw SystemError(errno);
-        }
-        if (n == 0) {
-            return true;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-void RemoveIfPresent(const std::string& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw SystemError(errno);
-    }
-}
-
-void WriteWholeFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw SystemError(errno);
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            throw SystemError(error);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) {
-        throw SystemError(errno);
-    }
-}
-
-// A claimed file stays until every line of it is listed, logged and decoded,
-// so a display killed meanwhile finds it at its next cycle. Beside it, the
-// log mark holds each log's size (-1: absent) at the start of the pass over
-// it: a pass that is cut short is rolled back to the mark and done again, so
-// no log line is lost or written twice.
-struct ClaimPaths {
-    std::string claimed;
-    std::string mark;
-};
-
-ClaimPaths ClaimPathsOf(const MStart& m) {
-    return {m.InputPath + ".claimed", m.InputPath + ".claimed-logs"};
-}
-
-std::vector<std::string> LogPaths(const MStart& m) {
+std::array<std::string, 3> ConfiguredLogs(const MStart& m) {
     return {m.RawDataPath, m.MsgPath, m.ReportPath};
-}
-
-// Written under a temporary name and renamed, so a kill leaves either no
-// mark or a whole one.
-void WriteLogMark(const MStart& m, const std::string& mark) {
-    std::string text;
-    for (const std::string& log : LogPaths(m)) {
-        struct stat info {};
-        const long long size = ::stat(log.c_str(), &info) == 0 ? info.st_size : -1;
-        text += std::to_string(size) + "\t" + log + "\n";
-    }
-    const std::string fresh = mark + ".new";
-    WriteWholeFile(fresh, text);
-    if (::rename(fresh.c_str(), mark.c_str()) != 0) {
-        throw SystemError(errno);
-    }
-}
-
-// Cuts each log back to its size at the mark. A log that is now shorter than
-// its mark was replaced by someone else and is left alone.
-void RollBackLogs(const std::string& mark) {
-    std::string text;
-    if (!ReadWholeFile(mark, text)) {
-        return; // killed before the mark was written: nothing logged yet
-    }
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        const std::string_view line = std::string_view(text).substr(start, end - start);
-        start = end + 1;
-        const std::size_t tab = line.find('\t');
-        long long size = 0;
-        if (tab == std::string_view::npos ||
-            std::from_chars(line.data(), line.data() + tab, size).ec != std::errc()) {
-            continue;
-        }
-        const std::string log(line.substr(tab + 1));
-        struct stat info {};
-        if (::stat(log.c_str(), &info) != 0) {
-            continue;
-        }
-        if (size < 0) {
-            RemoveIfPresent(log);
-        } else if (info.st_size > size && ::truncate(log.c_str(), size) != 0) {
-            throw SystemError(errno);
-        }
-    }
-}
-
-// The content of this cycle: a claimed file left by a pass that did not end
-// (its logs rolled back to their mark), else the exchange file, newly claimed.
-// Returns false when there is nothing to read.
-bool TakeContent(const MStart& m, const ClaimPaths& paths, std::string& content) {
-    if (ReadWholeFile(paths.claimed, content)) {
-        RollBackLogs(paths.mark);
-    } else {
-        // Left by a pass that ended after deleting its claimed file.
-        RemoveIfPresent(paths.mark);
-        if (!ClaimExchangeFile(m.InputPath, paths.claimed) ||
-            !ReadWholeFile(paths.claimed, content)) {
-            return false;
-        }
-    }
-    WriteLogMark(m, paths.mark);
-    return true;
-}
-
-// The claimed file's lines are all listed, logged and decoded: it and its mark go.
-void ReleaseClaim(const ClaimPaths& paths) {
-    RemoveIfPresent(paths.claimed);
-    RemoveIfPresent(paths.mark);
 }
 
 bool IsRecord(std::string_view line) {
@@ -295,57 +92,48 @@ bool IsRecord(std::string_view line) {
            (line[0] == 'S' || line[0] == 'P' || line[0] == 'N');
 }
 
-// Where the line from start ends (CR or LF), or npos. One pass over the
-// characters: find_first_of searches its set once per character.
-std::size_t LineEnd(std::string_view content, std::size_t start) {
-    const auto end = std::find_if(content.begin() + static_cast<std::ptrdiff_t>(start),
-                                  content.end(), [](char c) { return c == '\r' || c == '\n'; });
-    return end == content.end() ? std::string_view::npos
-                                : static_cast<std::size_t>(end - content.begin());
+void DecodeNRecord(MStart& m, std::string_view record) {
+    m.NRecord = record;
+    ReadMantHeader(m);
+    if (m.RecordSelected) {
+        m.ui.SetText(TextBoxId::txtNMessage, m.NRecord);
+        m.NRecord += ",";
+        ParseAppPacket(m);
+    }
 }
 
-// Lists every record line (logging it with "Displayed") and returns the N
-// records in file order. A line ends at CR, LF or CR LF.
-std::vector<std::string> ListRecords(MStart& m, std::string_view content) {
-    std::vector<std::string> n_queue;
-    std::size_t start = 0;
-    while (start < content.size()) {
-        std::size_t end = LineEnd(content, start);
-        std::size_t next = end;
-        if (end == std::string_view::npos) {
-            end = content.size();
-            next = end;
-        } else if (content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') {
-            next = end + 2;
-        } else {
-            next = end + 1;
-        }
-        const std::string_view line = content.substr(start, end - start);
-        start = next;
-        if (!IsRecord(line)) {
-            continue;
-        }
-        m.ui.InsertTop(ListId::lstOutput, "  " + std::string(line));
-        if (m.ui.IsSelected(OptionId::optDisplayed)) {
-            SaveRawReport(m);
-        }
-        if (line[0] == 'N') {
-            n_queue.emplace_back(line);
-        }
+// Every record line passes here, in file order: listed at the top of
+// lstOutput, logged with "Displayed", and decoded when it is an N record.
+void ListRecord(MStart& m, std::string_view line) {
+    if (!IsRecord(line)) {
+        return;
     }
-    return n_queue;
+    m.ui.InsertTop(ListId::lstOutput, "  " + std::string(line));
+    if (m.ui.IsSelected(OptionId::optDisplayed)) {
+        SaveRawReport(m);
+    }
+    if (line[0] == 'N') {
+        DecodeNRecord(m, line);
+    }
 }
 
-void DecodeNRecords(MStart& m, const std::vector<std::string>& n_queue) {
-    for (const std::string& record : n_queue) {
-        m.NRecord = record;
-        ReadMantHeader(m);
-        if (m.RecordSelected) {
-            m.ui.SetText(TextBoxId::txtNMessage, m.NRecord);
-            m.NRecord += ",";
-            ParseAppPacket(m);
-        }
+// Handles the next line; false at the end of the content.
+bool TakeLine(MStart& m, LineReader& lines) {
+    std::string_view line;
+    switch (lines.Next(line)) {
+    case LineReader::Kind::line:
+        ListRecord(m, line);
+        return true;
+    case LineReader::Kind::too_long:
+        m.MessageText = std::string(kLineTooLong) + std::string(line);
+        ShowMessage(m);
+        return true;
+    case LineReader::Kind::end:
+        return false;
+    case LineReader::Kind::failed:
+        break;
     }
+    throw SystemError(lines.error());
 }
 
 // Removes the oldest lines one at a time, letting window events run after
@@ -359,28 +147,190 @@ void TrimLists(MStart& m) {
     }
 }
 
-void ListAndDecode(MStart& m, std::string_view content) {
-    const std::vector<std::string> n_queue = ListRecords(m, content);
+// A whole text or stream as one cycle.
+void IngestLines(MStart& m, LineReader& lines) {
     m.SourceFilter = LeadingNumber(m.ui.Text(TextBoxId::txtFilter));
-    DecodeNRecords(m, n_queue);
+    for (long count = 1; TakeLine(m, lines); ++count) {
+        if (count % kLinesPerTrim == 0) {
+            TrimLists(m);
+        }
+    }
 }
 
-void ProcessContent(MStart& m, std::string_view content) {
-    ListAndDecode(m, content);
-    TrimLists(m);
+// ---- A claimed exchange file, a slice per cycle ----
+
+// What a slice may change in the lists and the message box, so that a slice
+// that is undone leaves no trace there and its lines are not shown twice.
+struct ListState {
+    std::array<int, 3> counts{};
+    std::string message;
+};
+
+ListState SaveListState(const MStart& m) {
+    ListState state;
+    for (std::size_t i = 0; i < state.counts.size(); ++i) {
+        state.counts[i] = m.ui.Count(kListLimits[i].list);
+    }
+    state.message = m.ui.Text(TextBoxId::txtNMessage);
+    return state;
 }
 
-// A failure after listing ends the pass as the lines stand: they are not
-// listed again at the next tick. The claim is released before the trimming,
-// whose event processing may log entries a roll-back must not touch.
-void ProcessClaimedContent(MStart& m, const ClaimPaths& paths, std::string_view content) {
+// A slice only inserts at the top: its lines are the top ones.
+void RestoreListState(MStart& m, const ListState& state) {
+    for (std::size_t i = 0; i < state.counts.size(); ++i) {
+        while (m.ui.Count(kListLimits[i].list) > state.counts[i]) {
+            m.ui.Remove(kListLimits[i].list, 0);
+        }
+    }
+    m.ui.SetText(TextBoxId::txtNMessage, state.message);
+}
+
+// One message per outage, however many slices fail during it.
+void ReportWriteFailure(MStart& m, const std::string& message) {
+    if (!m.WritesFailing) {
+        m.WritesFailing = true;
+        m.MessageText = message;
+        ShowMessage(m);
+    }
+}
+
+void ReportWritesBack(MStart& m) {
+    if (m.WritesFailing) {
+        m.WritesFailing = false;
+        m.MessageText = kWrittenAgain;
+        ShowMessage(m);
+    }
+}
+
+// A refused name is reported once, and again only after it went away or changed.
+void ReportRefusals(MStart& m, const std::vector<std::string>& refusals) {
+    for (const std::string& refusal : refusals) {
+        if (std::find(m.RefusalsShown.begin(), m.RefusalsShown.end(), refusal) ==
+            m.RefusalsShown.end()) {
+            ReportProblem(m, refusal, kIngestProblem);
+        }
+    }
+    m.RefusalsShown = refusals;
+}
+
+// Opens a claimed file when none is open: one left by an earlier pass (its
+// logs cut back to the mark), else the exchange file. False: nothing to read.
+bool OpenClaim(MStart& m) {
+    if (m.Claimed.IsOpen()) {
+        return true;
+    }
+    exchange::Problem problem;
+    std::vector<exchange::Problem> notices;
+    const std::array<std::string, 3> logs = ConfiguredLogs(m);
+    const auto opened = m.Claimed.Open(m.InputPath, logs, problem, notices);
+    std::vector<std::string> refusals;
+    for (const exchange::Problem& notice : notices) {
+        refusals.push_back(notice.Describe());
+    }
+    if (problem.refused != nullptr) {
+        refusals.push_back(problem.Describe());
+    }
+    ReportRefusals(m, refusals);
+    if (problem && problem.refused == nullptr) {
+        throw std::runtime_error(problem.Describe());
+    }
+    return opened != exchange::ClaimedFile::Opened::nothing;
+}
+
+// The lines the slice writes to its logs are the ones a kill must undo: none
+// unless "Displayed" logs them.
+std::span<const std::string> GuardedLogs(const MStart& m, const std::array<std::string, 3>& logs) {
+    if (m.ui.IsSelected(OptionId::optDisplayed)) {
+        return logs;
+    }
+    return {};
+}
+
+enum class SliceEnd { time_up, file_end, log_failed };
+
+// Lines of the claimed file until the slice's time is up, the file ends or a
+// log write fails.
+SliceEnd ReadSlice(MStart& m) {
+    const auto start = std::chrono::steady_clock::now();
+    m.SourceFilter = LeadingNumber(m.ui.Text(TextBoxId::txtFilter));
+    m.LogFailure.clear();
+    m.HoldLogFailures = true;
+    struct Holding {
+        MStart& m;
+        ~Holding() { m.HoldLogFailures = false; }
+    } holding{m};
+    for (;;) {
+        if (!TakeLine(m, m.Claimed.Lines())) {
+            return SliceEnd::file_end;
+        }
+        if (!m.LogFailure.empty()) {
+            return SliceEnd::log_failed;
+        }
+        if (std::chrono::steady_clock::now() - start >= m.SliceTime) {
+            return SliceEnd::time_up;
+        }
+    }
+}
+
+// Reads a slice between two checkpoints; returns the message of a write that
+// failed, or empty.
+std::string CheckpointedSlice(MStart& m, SliceEnd& end) {
+    const std::array<std::string, 3> logs = ConfiguredLogs(m);
+    if (const exchange::Problem problem = m.Claimed.Checkpoint(GuardedLogs(m, logs))) {
+        return problem.Describe() + std::string(kIngestProblem);
+    }
+    end = ReadSlice(m);
+    if (end == SliceEnd::log_failed) {
+        return m.LogFailure;
+    }
+    if (const exchange::Problem problem = m.Claimed.Checkpoint({})) {
+        return problem.Describe() + std::string(kIngestProblem);
+    }
+    return {};
+}
+
+// One slice of the claimed file: complete, or undone in the lists here and in
+// the logs by the next cycle, which resumes from the mark as after a kill.
+// True while lines remain.
+bool RunSlice(MStart& m) {
+    const ListState before = SaveListState(m);
+    SliceEnd end = SliceEnd::log_failed;
+    std::string failure;
     try {
-        ListAndDecode(m, content);
+        failure = CheckpointedSlice(m, end);
     } catch (const std::exception&) {
-        ReleaseClaim(paths);
+        RestoreListState(m, before);
+        m.Claimed.Close();
         throw;
     }
-    ReleaseClaim(paths);
+    if (!failure.empty()) {
+        RestoreListState(m, before);
+        m.Claimed.Close();
+        ReportWriteFailure(m, failure);
+        return false;
+    }
+    ReportWritesBack(m);
+    if (end == SliceEnd::file_end) {
+        if (const exchange::Problem problem = m.Claimed.Release()) {
+            throw std::runtime_error(problem.Describe());
+        }
+        return false;
+    }
+    return true;
+}
+
+void IngestAll(MStart& m, LineReader& lines) {
+    if (m.CycleRunning) {
+        return;
+    }
+    CycleGuard guard(m);
+    try {
+        SetPaths(m);
+        SetGmtOffset(m);
+        IngestLines(m, lines);
+    } catch (const std::exception& error) {
+        ReportProblem(m, error.what(), kIngestProblem);
+    }
     TrimLists(m);
 }
 
@@ -506,37 +456,32 @@ double LeadingNumber(std::string_view text) {
     return negative ? -value : value;
 }
 
-void IngestExchangeFile(MStart& m) {
+bool IngestExchangeFile(MStart& m) {
     if (m.CycleRunning) {
-        return;
+        return false;
     }
     CycleGuard guard(m);
+    bool more = false;
     try {
         SetPaths(m);
         SetGmtOffset(m);
-        const ClaimPaths paths = ClaimPathsOf(m);
-        std::string content;
-        if (!TakeContent(m, paths, content)) {
-            return;
-        }
-        ProcessClaimedContent(m, paths, content);
+        more = OpenClaim(m) && RunSlice(m);
     } catch (const std::exception& error) {
         ReportProblem(m, error.what(), kIngestProblem);
     }
+    TrimLists(m);
+    return more;
 }
 
 void IngestExchangeText(MStart& m, std::string_view content) {
-    if (m.CycleRunning) {
-        return;
-    }
-    CycleGuard guard(m);
-    try {
-        SetPaths(m);
-        SetGmtOffset(m);
-        ProcessContent(m, content);
-    } catch (const std::exception& error) {
-        ReportProblem(m, error.what(), kIngestProblem);
-    }
+    LineReader lines(content);
+    IngestAll(m, lines);
+}
+
+int IngestExchangeStream(MStart& m, int fd) {
+    LineReader lines(fd, 0);
+    IngestAll(m, lines);
+    return lines.error();
 }
 
 } // namespace veltaro

@@ -2,52 +2,30 @@
 // to its log and marks the entry with "*" so it is never written twice.
 #include "display/decoding/procedures.h"
 
+#include "common/file_io.h"
+
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace veltaro {
 
 namespace {
 
-std::runtime_error SystemError() {
-    return std::runtime_error(std::strerror(errno));
-}
-
 // Opens, appends one CR LF line and closes again, so other programs can read
-// the log between writes and nothing is held open.
+// the log between writes and nothing is held open. A log name that is not a
+// regular file is refused; a line cut short by a full disk is cut off again.
 void AppendLine(const std::string& path, std::string line) {
     line += "\r\n";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        throw SystemError();
+    fileio::Problem problem;
+    const fileio::Fd fd = fileio::OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, problem);
+    if (!fd.valid()) {
+        throw std::runtime_error(problem.Describe());
     }
-    // A full disk or a file-size limit can take part of a line: cut it off
-    // again, so the log holds whole lines only.
-    const off_t before = ::lseek(fd, 0, SEEK_END);
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int saved = errno;
-            if (done > 0 && before >= 0) {
-                [[maybe_unused]] const int cut = ::ftruncate(fd, before);
-            }
-            ::close(fd);
-            errno = saved;
-            throw SystemError();
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) {
-        throw SystemError();
+    if (const int error = fileio::AppendWhole(fd.get(), line)) {
+        throw std::runtime_error(std::strerror(error));
     }
 }
 
@@ -114,37 +92,54 @@ std::string JoinFields(const std::string& text, int limit) {
     return line;
 }
 
-void SaveFields(MStart& m, ListId list, const std::string& path, int limit,
-                std::string_view literal) {
+// Inside a slice of a claimed file the first failure ends the slice, which
+// is done again later; elsewhere (a double-click) it is listed at once.
+void WriteFailed(MStart& m, const std::string& description, std::string_view literal) {
+    if (!m.HoldLogFailures) {
+        ReportProblem(m, description, literal);
+    } else if (m.LogFailure.empty()) {
+        m.LogFailure = description + std::string(literal);
+    }
+}
+
+// Writes the chosen entry with write(text) and reports what fails.
+template <typename Write>
+void SaveEntry(MStart& m, ListId list, bool close_last_field, std::string_view literal,
+               Write write) {
+    if (m.HoldLogFailures && !m.LogFailure.empty()) {
+        return; // the slice is being undone
+    }
+    std::string text;
     try {
-        std::string text;
-        if (TakeUnwrittenEntry(m, list, text, true)) {
-            AppendLine(path, JoinFields(text, limit));
+        if (!TakeUnwrittenEntry(m, list, text, close_last_field)) {
+            return;
         }
     } catch (const std::exception& error) {
         ReportProblem(m, error.what(), literal);
+        return;
+    }
+    try {
+        write(text);
+    } catch (const std::exception& error) {
+        WriteFailed(m, error.what(), literal);
     }
 }
 
 } // namespace
 
 void SaveRawReport(MStart& m) {
-    try {
-        std::string text;
-        if (TakeUnwrittenEntry(m, ListId::lstOutput, text, false)) {
-            AppendLine(m.RawDataPath, text);
-        }
-    } catch (const std::exception& error) {
-        ReportProblem(m, error.what(), "  Can't save RawReport");
-    }
+    SaveEntry(m, ListId::lstOutput, false, "  Can't save RawReport",
+              [&](const std::string& text) { AppendLine(m.RawDataPath, text); });
 }
 
 void SaveMessage(MStart& m) {
-    SaveFields(m, ListId::lstMessage, m.MsgPath, 10, "  Can't save Message");
+    SaveEntry(m, ListId::lstMessage, true, "  Can't save Message",
+              [&](const std::string& text) { AppendLine(m.MsgPath, JoinFields(text, 10)); });
 }
 
 void SaveReport(MStart& m) {
-    SaveFields(m, ListId::lstReport, m.ReportPath, 5, "  Can't save Report");
+    SaveEntry(m, ListId::lstReport, true, "  Can't save Report",
+              [&](const std::string& text) { AppendLine(m.ReportPath, JoinFields(text, 5)); });
 }
 
 } // namespace veltaro

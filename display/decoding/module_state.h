@@ -3,12 +3,15 @@
 // One instance lives for the whole run, next to the controls it works on.
 #pragma once
 
+#include "common/exchange_file.h"
 #include "display/decoding/controls.h"
 #include "display/decoding/datetime.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace veltaro {
 
@@ -29,6 +32,22 @@ struct MStart {
     std::string NRecord;
     std::string MessageText;
     bool CycleRunning = false; // a tick that falls due inside a cycle starts none
+
+    // The claimed exchange file, read a slice per cycle until its end.
+    exchange::ClaimedFile Claimed;
+    // Work one cycle does before it lets the window run again; with the
+    // last line's own work a slice stays within about 50 ms.
+    std::chrono::steady_clock::duration SliceTime = std::chrono::milliseconds(40);
+    // Inside a slice of a claimed file a failed log write is not listed: it
+    // ends the slice, which is undone and done again later (LogFailure holds
+    // the first such message).
+    bool HoldLogFailures = false;
+    std::string LogFailure;
+    // Writing has failed and been reported once; "Logs written again" ends it.
+    bool WritesFailing = false;
+    // Refused data-folder names reported by the last cycle: each is reported
+    // again only after it went away or changed.
+    std::vector<std::string> RefusalsShown;
 
     // MANT header of the current N record
     bool RecordSelected = false;

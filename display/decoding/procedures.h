@@ -14,11 +14,16 @@
 namespace veltaro {
 
 // ingest.cpp -----------------------------------------------------------------
-// One cycle over the exchange file at InputPath (lock without waiting, claim by
-// renaming, unlock, read, list and decode, then delete the claimed file).
-void IngestExchangeFile(MStart& m);
-// One cycle as if the exchange file held content (veltaro-decode, tests).
+// One cycle over the exchange file at InputPath: claims it (or resumes the
+// file claimed before), works through one slice of about SliceTime, deletes
+// it once every line is processed, and trims the lists. True while the
+// claimed file has lines left: the caller runs the next cycle soon.
+bool IngestExchangeFile(MStart& m);
+// One cycle as if the exchange file held content (tests).
 void IngestExchangeText(MStart& m, std::string_view content);
+// One cycle over everything fd gives (veltaro-decode), read in slices and
+// trimmed as it goes; 0 or the errno of a failed read.
+int IngestExchangeStream(MStart& m, int fd);
 // Inserts MessageText at the top of lstReport.
 void ShowMessage(MStart& m);
 // Sets MessageText to description + literal and calls ShowMessage.

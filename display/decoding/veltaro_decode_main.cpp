@@ -18,7 +18,9 @@ constexpr const char* kUsage =
     "\n"
     "Decodes exchange-file records (S, P and N lines) as the display does and prints\n"
     "its three lists. Each FILE is one ingest cycle, in the order given; FILE is only\n"
-    "read, never changed. '-' reads standard input.\n"
+    "read, never changed, and read as a stream, so its size does not matter. '-'\n"
+    "reads standard input. A line over 64 KiB is skipped with the message \"record\n"
+    "too long, skipped: \" and its first 40 characters.\n"
     "\n"
     "  --gmt-offset HOURS  show times at this offset from UTC (default: the system\n"
     "                      time zone in effect now)\n"
@@ -87,31 +89,15 @@ int ParseArguments(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// Reads a whole FILE ('-': standard input); errno tells why it failed.
-bool ReadInput(const std::string& name, std::string& content) {
-    const int fd = name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (fd != STDIN_FILENO) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-    }
-    return ok;
+// Opens FILE for reading ('-': standard input); -1 with errno set when it cannot.
+int OpenInput(const std::string& name) {
+    return name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int CannotRead(const std::string& name, int error) {
+    std::cerr << "veltaro-decode: cannot read '" << name << "'"
+              << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+    return 2;
 }
 
 void PrintList(const veltaro::MemoryControls& controls, veltaro::ListId list, const char* name) {
@@ -131,18 +117,16 @@ int main(int argc, char** argv) {
         return status;
     }
 
-    // Every FILE is read before the first cycle, so an unreadable one leaves
-    // standard output empty.
-    std::vector<std::string> contents(options.files.size());
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        errno = 0;
-        if (!ReadInput(options.files[i], contents[i])) {
-            const int error = errno;
-            std::cerr << "veltaro-decode: cannot read '" << options.files[i] << "'"
-                      << (error != 0 ? std::string(": ") + std::strerror(error) : std::string())
-                      << "\n";
-            return 2;
+    // Every FILE is opened before the first cycle, so one that cannot be
+    // opened leaves standard output empty. Each is then read as a stream:
+    // a large log takes no more memory than a small one.
+    std::vector<int> inputs;
+    for (const std::string& name : options.files) {
+        const int fd = OpenInput(name);
+        if (fd < 0) {
+            return CannotRead(name, errno);
         }
+        inputs.push_back(fd);
     }
 
     MemoryControls controls(options.log ? options.log_dir : std::string("."));
@@ -156,8 +140,10 @@ int main(int argc, char** argv) {
     controls.SetOption(options.log ? OptionId::optDisplayed : OptionId::OptSelected, true);
 
     MStart m(controls);
-    for (const std::string& content : contents) {
-        IngestExchangeText(m, content);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (const int error = IngestExchangeStream(m, inputs[i])) {
+            return CannotRead(options.files[i], error);
+        }
     }
 
     PrintList(controls, ListId::lstOutput, "lstOutput");

@@ -39,8 +39,10 @@ void DisplaySession::OnTick() {
         return;
     }
     cycle_running_ = true;
-    IngestExchangeFile(m_);
+    const bool backlog = IngestExchangeFile(m_);
     cycle_running_ = false;
+    // A backlog is worked through a slice a tick, with events between.
+    tmrCheck_.setInterval(backlog ? 0 : kTickMs);
     emit cycleFinished();
 }
 

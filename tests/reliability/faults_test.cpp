@@ -170,72 +170,101 @@ TEST(Faults, RecordsWaitWhileTheExchangeFolderIsGoneAndArriveOnceInOrder) {
     EXPECT_EQ(read_lines(dir.file("data/A2RawData.txt")), logged);
 }
 
-// Each line of the log is one whole record, in the records' order (a line
-// that did not fit is missing; a shorter one after it may fit).
-bool HoldsWholeRecordsInOrder(const std::string& log, const std::vector<std::string>& records) {
-    if (!log.empty() && !log.ends_with("\r\n")) {
-        return false;
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
     }
-    std::size_t next = 0;
-    std::size_t start = 0;
-    while (start < log.size()) {
-        const std::size_t end = log.find("\r\n", start);
-        const std::string line = log.substr(start, end - start);
-        start = end + 2;
-        while (next < records.size() && records[next] != line) {
-            ++next;
-        }
-        if (next == records.size()) {
-            return false;
-        }
-        ++next;
-    }
-    return true;
+    return count;
 }
 
-TEST(Faults, LogThatCannotGrowGivesCantSaveAndDecodingGoesOn) {
+// A file-size limit stands in for a full disk (writes past it fail with
+// EFBIG) until SIGUSR1 lifts it. The pass cannot end while the logs cannot
+// grow, so it counts for nothing; once space returns it is done again and
+// every line reaches its log exactly once, with one message for the outage.
+TEST(Faults, AFullDiskLosesAndDoublesNothingAndIsReportedOnce) {
     TempDir dir;
     const Capture capture = MakeCapture(dir, 40, 33);
     const Child replay =
-        spawn({kBin + "/quorvel", "-p", "capture.txt", "-e", "SondrelMANTout.txt"}, dir.path());
+        spawn({kBin + "/quorvel", "-p", "capture.txt", "-e", "decoder-records.txt"}, dir.path());
     ASSERT_EQ(wait_exit(replay.pid, 60), 0);
-    const std::vector<std::string> records = read_lines(dir.file("SondrelMANTout.txt"));
-    std::size_t n_records = 0;
-    std::size_t raw_size = 0;
-    for (const std::string& record : records) {
-        n_records += record.rfind("N,", 0) == 0 ? 1 : 0;
-        raw_size += record.size() + 2;
-    }
-    ASSERT_GT(raw_size, 9000u);
+    ASSERT_GT(read_file(dir.file("decoder-records.txt")).size(), 9000u);
+    fs::copy_file(dir.path() / "decoder-records.txt", dir.path() / harness::kExchangeName);
 
-    // The file-size limit stands in for a full disk: writes past it fail
-    // with EFBIG.
     Child runner = spawn(
         {kRunner, "--data-dir", dir.path().string(), "--tick-ms", "50", "--fsize-limit", "9000"},
         dir.path(), {}, true);
-    EXPECT_TRUE(wait_for([&] { return !fs::exists(dir.file("SondrelMANTout.txt")); }));
-    EXPECT_TRUE(wait_for([&] { return !fs::exists(dir.file("SondrelMANTout.txt.claimed")); }));
+    EXPECT_EQ(read_output(runner, true, 60), "ready");
+    const std::string outage = read_output(runner, true, 60);
+    EXPECT_TRUE(outage.starts_with("File too large  Can't save")) << outage;
+    EXPECT_TRUE(fs::exists(dir.file(harness::kExchangeName + ".claimed")));
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // the outage lasts some ticks
+    ::kill(runner.pid, SIGUSR1);
+    EXPECT_TRUE(wait_for([&] {
+        return !fs::exists(dir.file(harness::kExchangeName)) &&
+               !fs::exists(dir.file(harness::kExchangeName + ".claimed"));
+    }));
     ::kill(runner.pid, SIGTERM);
-    const std::string output = read_output(runner, false, 60);
+    const std::string rest = read_output(runner, false, 60);
     EXPECT_EQ(wait_exit(runner.pid, 30), 0);
     ::close(runner.output);
+    EXPECT_EQ(Count(rest, "File too large"), 0u) << rest;
+    EXPECT_EQ(Count(rest, "Logs written again"), 1u) << rest;
 
-    EXPECT_NE(output.find("File too large  Can't save RawReport"), std::string::npos) << output;
-    EXPECT_NE(output.find("File too large  Can't save Report"), std::string::npos);
-    // Every N record was still decoded: one header line each.
-    const std::size_t lines_at = output.find("lines: ");
-    ASSERT_NE(lines_at, std::string::npos);
-    long long listed[3] = {};
-    std::sscanf(output.c_str() + lines_at, "lines: %lld %lld %lld", &listed[0], &listed[1],
-                &listed[2]);
-    EXPECT_EQ(listed[0], static_cast<long long>(records.size()));
-    EXPECT_EQ(listed[1], static_cast<long long>(n_records));
-    // The logs hold whole lines only, up to the limit.
-    const std::string raw = read_file(dir.file("A2RawData.txt"));
-    EXPECT_GT(raw.size(), 0u);
-    EXPECT_LE(raw.size(), 9000u);
-    EXPECT_TRUE(HoldsWholeRecordsInOrder(raw, records));
-    EXPECT_TRUE(read_file(dir.file("A2Reports.txt")).ends_with("\r\n"));
+    fs::create_directories(dir.path() / "reference");
+    write_reference_logs(dir.file("decoder-records.txt"), dir.file("reference"));
+    for (const std::string& log :
+         {harness::kRawLogName, harness::kHeaderLogName, harness::kReportLogName}) {
+        EXPECT_TRUE(read_file(dir.file(log)) == read_file(dir.file("reference/" + log))) << log;
+    }
+}
+
+// Entries someone else put in the data folder: a folder under the claim
+// name, a link and a pipe under log names. Each is named once, no file
+// outside the data folder changes, nothing waits on the pipe, and once the
+// logs are regular files again every record reaches them exactly once.
+TEST(Faults, AHostileDataFolderChangesNothingOutsideAndHangsNothing) {
+    TempDir dir;
+    MakeCapture(dir, 20, 34);
+    const fs::path data = dir.path() / "data";
+    fs::create_directories(data / (harness::kExchangeName + ".claimed"));
+    const fs::path outside = harness::make_outside_file(dir.path());
+    fs::create_symlink(outside, data / harness::kHeaderLogName);
+    ASSERT_EQ(::mkfifo((data / harness::kReportLogName).c_str(), 0600), 0);
+
+    Child runner =
+        spawn({kRunner, "--data-dir", data.string(), "--tick-ms", "50"}, dir.path(), {}, true);
+    EXPECT_EQ(read_output(runner, true, 60), "ready");
+    const Child replay = spawn({kBin + "/quorvel", "-p", "capture.txt", "-e",
+                                "data/" + harness::kExchangeName, "-o", "decoder-log.txt"},
+                               dir.path());
+    ASSERT_EQ(wait_exit(replay.pid, 60), 0);
+    const std::string folder_named = read_output(runner, true, 60);
+    EXPECT_NE(folder_named.find(".claimed is a folder, not a regular file"), std::string::npos)
+        << folder_named;
+    const std::string link_named = read_output(runner, true, 60);
+    EXPECT_NE(link_named.find(harness::kHeaderLogName + " is a symbolic link"), std::string::npos)
+        << link_named;
+
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // some ticks with the same entries
+    fs::remove(data / harness::kHeaderLogName);
+    fs::remove(data / harness::kReportLogName);
+    EXPECT_TRUE(wait_for([&] {
+        return !fs::exists(data / harness::kExchangeName) &&
+               !fs::exists(data / (harness::kExchangeName + ".claimed.1"));
+    }));
+    ::kill(runner.pid, SIGTERM);
+    const std::string rest = read_output(runner, false, 60);
+    EXPECT_EQ(wait_exit(runner.pid, 30), 0);
+    ::close(runner.output);
+    EXPECT_EQ(Count(rest, "not a regular file"), 0u) << rest;
+    EXPECT_EQ(Count(rest, "Logs written again"), 1u) << rest;
+
+    EXPECT_EQ(read_file(outside), harness::kOutsideText);
+    EXPECT_TRUE(fs::is_directory(data / (harness::kExchangeName + ".claimed")));
+    const std::vector<std::string> decoded = read_lines(dir.file("decoder-log.txt"));
+    EXPECT_FALSE(decoded.empty());
+    EXPECT_EQ(read_lines((data / harness::kRawLogName).string()), decoded);
 }
 
 // ---- Bad records between good ones ----

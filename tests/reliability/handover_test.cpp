@@ -58,36 +58,6 @@ int KillDisplayRepeatedly(const TempDir& dir, Child& runner, const Child& sim, i
     }
 }
 
-void SetUpDisplay(veltaro::MemoryControls& ui) {
-    using namespace veltaro;
-    ui.SetText(TextBoxId::txtInputFile, "SondrelMANTout.txt");
-    ui.SetText(TextBoxId::txtRawDataFile, "A2RawData.txt");
-    ui.SetText(TextBoxId::txtMsgFile, "A2Headers.txt");
-    ui.SetText(TextBoxId::txtReportFile, "A2Reports.txt");
-    ui.SetText(TextBoxId::txtGMTOffset, "0");
-    ui.SetOption(OptionId::optUseOffset, true);
-    ui.SetOption(OptionId::optDisplayed, true);
-}
-
-// The decoder's records in cycles of 200, in one display core.
-void WriteReferenceLogs(const std::string& decoder_log, const std::string& folder) {
-    veltaro::MemoryControls ui(folder);
-    SetUpDisplay(ui);
-    veltaro::MStart m(ui);
-    const std::string text = read_file(decoder_log);
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = start;
-        for (int i = 0; i < 200 && end != std::string::npos; ++i) {
-            end = text.find("\r\r\n", end);
-            end = end == std::string::npos ? end : end + 3;
-        }
-        end = end == std::string::npos ? text.size() : end;
-        veltaro::IngestExchangeText(m, std::string_view(text).substr(start, end - start));
-        start = end;
-    }
-}
-
 HandOverFigures RunHandOver(const HandOverRun& run) {
     HandOverFigures figures;
     const auto started = Clock::now();
@@ -133,7 +103,7 @@ HandOverFigures RunHandOver(const HandOverRun& run) {
     // The header and report logs are what the display core gives for the
     // decoder's log read in steady cycles, without a kill or a race.
     fs::create_directories(dir.path() / "reference");
-    WriteReferenceLogs(dir.file("decoder-log.txt"), dir.file("reference"));
+    write_reference_logs(dir.file("decoder-log.txt"), dir.file("reference"));
     for (const char* log : {"A2RawData.txt", "A2Headers.txt", "A2Reports.txt"}) {
         EXPECT_TRUE(read_file(dir.file(log)) ==
                     read_file(dir.file(std::string("reference/") + log)))
@@ -190,7 +160,7 @@ private:
 // returns the number of list insertions.
 int IngestAll(const TempDir& dir, int die_at) {
     DyingControls ui(dir.path().string(), die_at);
-    SetUpDisplay(ui);
+    set_up_display(ui);
     veltaro::MStart m(ui);
     for (int i = 0; i < 3; ++i) {
         veltaro::IngestExchangeFile(m);

@@ -5,15 +5,17 @@
 //
 //   ingest-runner --data-dir DIR [--tick-ms N] [--fsize-limit BYTES]
 //
-// Every tick is one IngestExchangeFile over DIR/SondrelMANTout.txt with the
+// Every tick is one IngestExchangeFile (one slice) over DIR/SondrelMANTout.txt with the
 // "Displayed" log option (A2RawData.txt, A2Headers.txt, A2Reports.txt in DIR)
 // and UTC times. --tick-ms 0 runs the cycles back to back. SIGTERM ends it
-// after one last cycle; it then prints "lines: OUTPUT MESSAGE REPORT".
+// after one last pass; it then prints "lines: OUTPUT MESSAGE REPORT".
 // --fsize-limit caps the size of every file it writes (RLIMIT_FSIZE, with
-// SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk).
+// SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk);
+// SIGUSR1 lifts the cap again, as when space returns.
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -26,9 +28,26 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_lift = 0;
 
 void OnStop(int) {
     g_stop = 1;
+}
+
+void OnLift(int) {
+    g_lift = 1;
+}
+
+// The soft limit only, so it can be raised again up to the hard one.
+bool LimitFileSize(rlim_t bytes) {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = std::min(bytes, limit.rlim_max);
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        std::perror("setrlimit");
+        return false;
+    }
+    return true;
 }
 
 // Keeps the lists short (the tests read the logs) and echoes every problem
@@ -89,15 +108,13 @@ int main(int argc, char** argv) {
     }
     if (options.fsize_limit >= 0) {
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{static_cast<rlim_t>(options.fsize_limit),
-                           static_cast<rlim_t>(options.fsize_limit)};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-            std::perror("setrlimit");
+        if (!LimitFileSize(static_cast<rlim_t>(options.fsize_limit))) {
             return 1;
         }
     }
     std::signal(SIGTERM, OnStop);
     std::signal(SIGINT, OnStop);
+    std::signal(SIGUSR1, OnLift);
 
     CountingControls controls(options.data_dir);
     controls.SetText(TextBoxId::txtInputFile, "SondrelMANTout.txt");
@@ -111,13 +128,18 @@ int main(int argc, char** argv) {
 
     std::printf("ready\n");
     std::fflush(stdout);
+    // A backlog is worked through a slice a cycle without waiting for the
+    // next tick, as the window does.
     while (g_stop == 0) {
-        IngestExchangeFile(m);
-        if (options.tick_ms > 0) {
+        if (g_lift != 0 && LimitFileSize(RLIM_INFINITY)) {
+            g_lift = 0;
+        }
+        if (!IngestExchangeFile(m) && options.tick_ms > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(options.tick_ms));
         }
     }
-    IngestExchangeFile(m);
+    while (IngestExchangeFile(m)) {
+    }
     std::printf("lines: %lld %lld %lld\n", controls.inserted[0], controls.inserted[1],
                 controls.inserted[2]);
     return 0;

@@ -71,6 +71,17 @@ inline bool wait_for(const std::function<bool()>& condition, int seconds = 60) {
     return condition();
 }
 
+// In a forked child: becomes argv[0], or ends with status 127.
+[[noreturn]] inline void exec(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    _exit(127);
+}
+
 struct Child {
     pid_t pid = -1;
     int output = -1; // standard output when captured
@@ -96,13 +107,7 @@ inline Child spawn(const std::vector<std::string>& argv, const fs::path& folder,
         const int out =
             capture ? fds[1] : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(out, STDOUT_FILENO);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        _exit(127);
+        exec(argv);
     }
     if (capture) {
         ::close(fds[1]);
@@ -146,6 +151,39 @@ inline int wait_exit(pid_t pid, int seconds) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return -1;
+}
+
+// What a program run to its end gave.
+struct Outcome {
+    int status = -1; // as wait_exit gives it
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] in folder to its end with input on its standard input, and
+// captures its standard output and error.
+inline Outcome run(const std::vector<std::string>& argv, const fs::path& folder,
+                   const std::string& input = "", int seconds = 120) {
+    const TempDir streams("veltaro-run");
+    write_file(streams / "in", input);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open(streams.file("in").c_str(), O_RDONLY);
+        const int out = ::open(streams.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
+        const int err = ::open(streams.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) {
+            _exit(126);
+        }
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        exec(argv);
+    }
+    Outcome outcome;
+    outcome.status = wait_exit(pid, seconds);
+    outcome.out = read_file(streams / "out");
+    outcome.err = read_file(streams / "err");
+    return outcome;
 }
 
 } // namespace harness

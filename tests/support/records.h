@@ -67,4 +67,11 @@ inline std::vector<std::string> read_records(const fs::path& path) {
     return lines;
 }
 
+// The same without empty lines: a log's records, or the lines that matter.
+inline std::vector<std::string> read_lines(const fs::path& path) {
+    std::vector<std::string> lines = read_records(path);
+    std::erase(lines, std::string());
+    return lines;
+}
+
 } // namespace harness

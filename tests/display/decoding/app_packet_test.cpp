@@ -234,17 +234,17 @@ TEST_F(AppPacket, PayloadFollowsOptionalHeaderFieldsByTheirFlags) {
 }
 
 TEST_F(AppPacket, WithDisplayedHeaderAndReportLinesAreLoggedButNotTheSeparator) {
-    testing::TempDir dir;
-    m.MsgPath = dir.File("A2Headers.txt");
-    m.ReportPath = dir.File("A2Reports.txt");
+    harness::TempDir dir;
+    m.MsgPath = dir.file("A2Headers.txt");
+    m.ReportPath = dir.file("A2Reports.txt");
     ui.SetOption(OptionId::optDisplayed, true);
     Packet("00 03 02 02 05 07 00", 0);
     ParseAppPacket(m);
     EXPECT_EQ(Messages(), Lines{"*" + Header("0\tNo").substr(1)});
     EXPECT_EQ(Reports(),
               (Lines{kSeparator, kUnreadable, "*" + Report("14:00:10", "3\t2\t5").substr(1)}));
-    EXPECT_EQ(testing::ReadFile(m.MsgPath), "05/03/2015  14:00:10,1234,No,3,0,No,13,,,\r\n");
-    EXPECT_EQ(testing::ReadFile(m.ReportPath), "05/03/2015  14:00:10    1234,3,2,5,\r\n");
+    EXPECT_EQ(harness::read_file(m.MsgPath), "05/03/2015  14:00:10,1234,No,3,0,No,13,,,\r\n");
+    EXPECT_EQ(harness::read_file(m.ReportPath), "05/03/2015  14:00:10    1234,3,2,5,\r\n");
 }
 
 TEST(AppPacketCycle, WorkedRecordWithOffsetMinusSix) {

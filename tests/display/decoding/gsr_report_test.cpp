@@ -75,19 +75,19 @@ TEST_F(Gsr, UnreadableReadingsListNothingAndMarkThePacket) {
 }
 
 TEST_F(Gsr, WithDisplayedEveryLineIsLoggedAndMarked) {
-    testing::TempDir dir;
-    m.ReportPath = dir.File("A2Reports.txt");
+    harness::TempDir dir;
+    m.ReportPath = dir.file("A2Reports.txt");
     ui.SetOption(OptionId::optDisplayed, true);
     EXPECT_EQ(Read("0A 12 01 F4 0B 21 FF"),
               (std::vector<std::string>{"*" + Line(11, "-1").substr(1),
                                         "*" + Line(10, "500").substr(1)}));
-    EXPECT_EQ(testing::ReadFile(m.ReportPath), "05/03/2015  14:00:10    123,1,10,500,\r\n"
-                                               "05/03/2015  14:00:10    123,1,11,-1,\r\n");
+    EXPECT_EQ(harness::read_file(m.ReportPath), "05/03/2015  14:00:10    123,1,10,500,\r\n"
+                                                "05/03/2015  14:00:10    123,1,11,-1,\r\n");
 }
 
 TEST_F(Gsr, WithSelectedNothingIsLogged) {
-    testing::TempDir dir;
-    m.ReportPath = dir.File("A2Reports.txt");
+    harness::TempDir dir;
+    m.ReportPath = dir.file("A2Reports.txt");
     ui.SetOption(OptionId::OptSelected, true);
     EXPECT_EQ(Read("0A 12 01 F4"), std::vector<std::string>{Line(10, "500")});
     EXPECT_FALSE(std::filesystem::exists(m.ReportPath));

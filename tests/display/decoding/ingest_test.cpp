@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,10 +17,9 @@
 namespace veltaro {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+namespace fs = std::filesystem;
 
+constexpr const char* kIngestProblem = "  Problem ingesting N records";
 constexpr const char* kWorkedRecord =
     "N,2015,05,03,14,07,9.2500,0,0,0,0,0,0,0,0,0,3,5,1234,00,01,02,00,2A";
 
@@ -63,19 +63,20 @@ TEST(LeadingNumber, RejectsNumbersTooLargeToHold) {
 
 class Ingest : public ::testing::Test {
 protected:
-    Ingest() {
-        ui.SetText(TextBoxId::txtInputFile, "SondrelMANTout.txt");
-        ui.SetText(TextBoxId::txtRawDataFile, "A2RawData.txt");
-        ui.SetText(TextBoxId::txtMsgFile, "A2Headers.txt");
-        ui.SetText(TextBoxId::txtReportFile, "A2Reports.txt");
-        ui.SetOption(OptionId::optUseOffset, true);
-        ui.SetText(TextBoxId::txtGMTOffset, "-6");
+    Ingest() { Configure(ui); }
+    static void Configure(Controls& controls) {
+        controls.SetText(TextBoxId::txtInputFile, harness::kExchangeName);
+        controls.SetText(TextBoxId::txtRawDataFile, harness::kRawLogName);
+        controls.SetText(TextBoxId::txtMsgFile, harness::kHeaderLogName);
+        controls.SetText(TextBoxId::txtReportFile, harness::kReportLogName);
+        controls.SetOption(OptionId::optUseOffset, true);
+        controls.SetText(TextBoxId::txtGMTOffset, "-6");
     }
-    std::string ExchangePath() const { return dir.File("SondrelMANTout.txt"); }
+    std::string ExchangePath() const { return dir.file(harness::kExchangeName); }
     const std::vector<std::string>& Lines(ListId list) const { return ui.Lines(list); }
 
-    TempDir dir;
-    MemoryControls ui{dir.path()};
+    harness::TempDir dir;
+    MemoryControls ui{dir.path().string()};
     MStart m{ui};
 };
 
@@ -147,7 +148,7 @@ TEST_F(Ingest, SystemTimeZoneUsesTheOffsetInEffectNow) {
 }
 
 TEST_F(Ingest, ExchangeFileIsListedAndDeleted) {
-    WriteFile(ExchangePath(), "S,1,first\r\r\nP,0,second\r\r\n");
+    harness::write_file(ExchangePath(), "S,1,first\r\r\nP,0,second\r\r\n");
     IngestExchangeFile(m);
     const std::vector<std::string> expected = {"  P,0,second", "  S,1,first"};
     EXPECT_EQ(Lines(ListId::lstOutput), expected);
@@ -160,7 +161,7 @@ TEST_F(Ingest, ExchangeFileIsListedAndDeleted) {
 }
 
 TEST_F(Ingest, FileHeldByTheDecoderWaitsForTheNextCycle) {
-    WriteFile(ExchangePath(), "S,1,held\r\r\n");
+    harness::write_file(ExchangePath(), "S,1,held\r\r\n");
     const int holder = ::open(ExchangePath().c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
@@ -170,7 +171,7 @@ TEST_F(Ingest, FileHeldByTheDecoderWaitsForTheNextCycle) {
     EXPECT_TRUE(Lines(ListId::lstReport).empty());
     ASSERT_EQ(::write(holder, "S,2,appended\r\r\n", 15), 15);
     ::close(holder);
-    EXPECT_EQ(ReadFile(ExchangePath()), "S,1,held\r\r\nS,2,appended\r\r\n");
+    EXPECT_EQ(harness::read_file(ExchangePath()), "S,1,held\r\r\nS,2,appended\r\r\n");
 
     IngestExchangeFile(m);
     const std::vector<std::string> expected = {"  S,2,appended", "  S,1,held"};
@@ -178,42 +179,149 @@ TEST_F(Ingest, FileHeldByTheDecoderWaitsForTheNextCycle) {
     EXPECT_FALSE(std::filesystem::exists(ExchangePath()));
 }
 
-TEST_F(Ingest, MissingFolderIsReportedOnEveryTick) {
+TEST_F(Ingest, MissingFolderIsReportedOnEveryTickAndTheListStaysBounded) {
     ui.SetText(TextBoxId::txtInputFile, "no-such-folder/SondrelMANTout.txt");
     IngestExchangeFile(m);
     IngestExchangeFile(m);
     const std::vector<std::string> expected(
         2, "No such file or directory  Problem ingesting N records");
     EXPECT_EQ(Lines(ListId::lstReport), expected);
+    for (int tick = 0; tick < 1010; ++tick) {
+        IngestExchangeFile(m);
+    }
+    EXPECT_EQ(Lines(ListId::lstReport).size(), 1000u);
 }
 
-// A mistyped name can point at a folder or a pipe: it is reported, never
-// renamed away and never waited on.
-TEST_F(Ingest, ExchangeNameOfAFolderOrPipeIsReportedAndLeftAlone) {
-    std::filesystem::create_directory(dir.File("logs"));
-    WriteFile(dir.File("logs/kept.txt"), "kept");
-    ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
-
-    for (const char* name : {"logs", "pipe"}) {
-        ui.SetText(TextBoxId::txtInputFile, name);
-        m.PathsSet = false;
-        ui.Clear(ListId::lstReport);
-        IngestExchangeFile(m);
-        EXPECT_EQ(Lines(ListId::lstReport).size(), 1u) << name;
-        EXPECT_FALSE(std::filesystem::exists(dir.File(std::string(name) + ".claimed"))) << name;
+// Someone else's entry under the exchange file's name or a claim name is
+// named once, not at every tick; under a claim name, ingestion goes on.
+TEST_F(Ingest, ForeignEntriesAreReportedOncePerChangeAndChangeNothing) {
+    const fs::path outside = harness::make_outside_file(dir.path());
+    const std::string claimed = ExchangePath() + ".claimed";
+    for (const std::string& name : {ExchangePath(), claimed}) {
+        for (const harness::ForeignEntry& entry : harness::kForeignEntries) {
+            SCOPED_TRACE(name + " is " + entry.kind);
+            ui.Clear(ListId::lstReport);
+            ui.Clear(ListId::lstOutput);
+            entry.make(name, outside);
+            for (int tick = 0; tick < 3; ++tick) {
+                if (name == claimed) {
+                    harness::write_file(ExchangePath(), "S,1,tick\r\r\n");
+                }
+                IngestExchangeFile(m);
+            }
+            const std::vector<std::string> message = {name + " is " + entry.kind +
+                                                      ", not a regular file" + kIngestProblem};
+            EXPECT_EQ(Lines(ListId::lstReport), message);
+            EXPECT_EQ(Lines(ListId::lstOutput).size(), name == claimed ? 3u : 0u);
+            fs::remove(name);
+            IngestExchangeFile(m); // gone: the next time it is named again
+        }
     }
-    EXPECT_EQ(ReadFile(dir.File("logs/kept.txt")), "kept");
-    EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe")));
+    EXPECT_EQ(harness::read_file(outside), harness::kOutsideText);
+}
+
+TEST_F(Ingest, ABacklogIsWorkedThroughASliceACycleAndResumedAfterAKill) {
+    ui.SetOption(OptionId::optDisplayed, true);
+    std::string content;
+    std::string raw;
+    for (int i = 0; i < 6; ++i) {
+        content += "S,1," + std::to_string(i) + "\r\r\n";
+        raw += "S,1," + std::to_string(i) + "\r\n";
+    }
+    harness::write_file(ExchangePath(), content);
+    m.SliceTime = {}; // one line a slice: a record and its empty line take two
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        EXPECT_TRUE(IngestExchangeFile(m));
+    }
+    EXPECT_EQ(Lines(ListId::lstOutput).size(), 3u);
+
+    MemoryControls restarted_ui{dir.path().string()};
+    Configure(restarted_ui);
+    restarted_ui.SetOption(OptionId::optDisplayed, true);
+    MStart restarted{restarted_ui};
+    while (IngestExchangeFile(restarted)) {
+    }
+    EXPECT_EQ(restarted_ui.Lines(ListId::lstOutput).size(), 3u);
+    EXPECT_EQ(restarted_ui.Lines(ListId::lstOutput).front(), "* S,1,5");
+    EXPECT_EQ(harness::read_file(dir.file(harness::kRawLogName)), raw);
+    EXPECT_FALSE(fs::exists(ExchangePath() + ".claimed"));
+    EXPECT_FALSE(fs::exists(ExchangePath() + ".claimed-logs"));
+}
+
+// Calls fault once, right after the insertion numbered at.
+class FaultAt : public MemoryControls {
+public:
+    using MemoryControls::MemoryControls;
+    void InsertTop(ListId list, const std::string& text) override {
+        MemoryControls::InsertTop(list, text);
+        if (++insertions == at && fault) {
+            fault();
+        }
+    }
+    int insertions = 0;
+    int at = -1;
+    std::function<void()> fault;
+};
+
+// The logs' folder goes away in the middle of a slice, as writes fail on a
+// full disk: the slice is undone and done again once writing works, with one
+// message for the outage and no line listed or logged twice.
+TEST_F(Ingest, ASliceWhoseLogsCannotBeWrittenIsUndoneAndDoneAgainOnce) {
+    FaultAt faulty{dir.path().string()};
+    Configure(faulty);
+    faulty.SetOption(OptionId::optDisplayed, true);
+    for (const TextBoxId box :
+         {TextBoxId::txtRawDataFile, TextBoxId::txtMsgFile, TextBoxId::txtReportFile}) {
+        faulty.SetText(box, "logs/" + faulty.Text(box));
+    }
+    fs::create_directory(dir / "logs");
+    MStart f{faulty};
+    const std::string content = std::string("S,1,a\r\r\n") + kWorkedRecord + "\r\r\nP,0,b\r\r\n";
+    harness::write_file(ExchangePath(), content);
+    faulty.at = 3; // after the N record's raw line
+    faulty.fault = [&] { fs::rename(dir / "logs", dir / "away"); };
+    for (int tick = 0; tick < 3; ++tick) {
+        EXPECT_FALSE(IngestExchangeFile(f));
+    }
+    const std::vector<std::string> outage = {"No such file or directory  Can't save Message"};
+    EXPECT_EQ(faulty.Lines(ListId::lstReport), outage);
+    EXPECT_TRUE(faulty.Lines(ListId::lstOutput).empty());
+    EXPECT_TRUE(fs::exists(ExchangePath() + ".claimed"));
+
+    fs::rename(dir / "away", dir / "logs");
+    EXPECT_FALSE(IngestExchangeFile(f));
+    const std::vector<std::string> output = {"* P,0,b", std::string("* ") + kWorkedRecord,
+                                             "* S,1,a"};
+    EXPECT_EQ(faulty.Lines(ListId::lstOutput), output);
+    const std::vector<std::string>& reports = faulty.Lines(ListId::lstReport);
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[0], "Logs written again"); // after the lines it wrote
+    EXPECT_EQ(reports[3], outage[0]);
+    EXPECT_EQ(harness::read_file(dir.file("logs/A2RawData.txt")),
+              std::string("S,1,a\r\n") + kWorkedRecord + "\r\nP,0,b\r\n");
+    EXPECT_EQ(harness::read_file(dir.file("logs/A2Headers.txt")),
+              "05/03/2015  08:07:09,1234,No,3,0,No,11,,,\r\n");
+    EXPECT_FALSE(fs::exists(ExchangePath() + ".claimed"));
+}
+
+TEST_F(Ingest, ALineTooLongIsNamedAndSkipped) {
+    const std::string long_line = "N," + std::string(70000, '7');
+    IngestExchangeText(m, long_line + "\r\r\nS,1,next\r\r\n");
+    const std::vector<std::string> output = {"  S,1,next"};
+    EXPECT_EQ(Lines(ListId::lstOutput), output);
+    const std::vector<std::string> reports = {"record too long, skipped: " +
+                                              long_line.substr(0, 40)};
+    EXPECT_EQ(Lines(ListId::lstReport), reports);
 }
 
 TEST_F(Ingest, FileNamesAreFixedAtTheFirstCycle) {
     IngestExchangeFile(m);
     ui.SetText(TextBoxId::txtInputFile, "other.txt");
     ui.SetText(TextBoxId::txtReportFile, "other-reports.txt");
-    WriteFile(ExchangePath(), "S,1\r\r\n");
+    harness::write_file(ExchangePath(), "S,1\r\r\n");
     IngestExchangeFile(m);
     EXPECT_EQ(Lines(ListId::lstOutput).size(), 1u);
-    EXPECT_EQ(m.ReportPath, dir.File("A2Reports.txt"));
+    EXPECT_EQ(m.ReportPath, dir.file("A2Reports.txt"));
     EXPECT_EQ(m.FieldSep, "\t");
 }
 
@@ -226,7 +334,7 @@ TEST_F(Ingest, ListsAreTrimmedAfterEveryCycleThatReadTheFile) {
     for (int i = 0; i < 510; ++i) {
         content += "S,1," + std::to_string(i) + "\r\r\n";
     }
-    WriteFile(ExchangePath(), content);
+    harness::write_file(ExchangePath(), content);
     IngestExchangeFile(m);
     ASSERT_EQ(Lines(ListId::lstOutput).size(), 500u);
     EXPECT_EQ(Lines(ListId::lstOutput).front(), "  S,1,509");
@@ -249,14 +357,14 @@ TEST_F(Ingest, TickDuringTrimmingStartsNoNestedCycle) {
     ui.on_process_events = [](void* context) {
         auto* t = static_cast<NestedTick*>(context);
         ++t->ticks;
-        WriteFile(t->path, "S,9,queued meanwhile\r\r\n");
+        harness::write_file(t->path, "S,9,queued meanwhile\r\r\n");
         IngestExchangeFile(*t->m);
     };
     std::string content;
     for (int i = 0; i < 502; ++i) {
         content += "P,0\r\r\n";
     }
-    WriteFile(ExchangePath(), content);
+    harness::write_file(ExchangePath(), content);
     IngestExchangeFile(m);
     EXPECT_EQ(tick.ticks, 2);
     EXPECT_EQ(Lines(ListId::lstOutput).size(), 500u);
@@ -271,9 +379,10 @@ TEST_F(Ingest, TickDuringTrimmingStartsNoNestedCycle) {
 TEST_F(Ingest, DisplayedOptionLogsEveryRawLineByteForByte) {
     ui.SetOption(OptionId::optDisplayed, true);
     ui.SetText(TextBoxId::txtFilter, "9999"); // raw lines are logged even when not decoded
-    WriteFile(ExchangePath(), std::string("S,1,a\r\r\n") + kWorkedRecord + "\r\r\nP,0,b\r\r\n");
+    harness::write_file(ExchangePath(),
+                        std::string("S,1,a\r\r\n") + kWorkedRecord + "\r\r\nP,0,b\r\r\n");
     IngestExchangeFile(m);
-    EXPECT_EQ(ReadFile(dir.File("A2RawData.txt")),
+    EXPECT_EQ(harness::read_file(dir.file("A2RawData.txt")),
               std::string("S,1,a\r\n") + kWorkedRecord + "\r\nP,0,b\r\n");
     for (const std::string& line : Lines(ListId::lstOutput)) {
         EXPECT_EQ(line.substr(0, 2), "* ");

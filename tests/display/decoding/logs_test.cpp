@@ -9,20 +9,17 @@
 namespace veltaro {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-
 class Logs : public ::testing::Test {
 protected:
     Logs() {
-        m.RawDataPath = dir.File("A2RawData.txt");
-        m.MsgPath = dir.File("A2Headers.txt");
-        m.ReportPath = dir.File("A2Reports.txt");
+        m.RawDataPath = dir.file("A2RawData.txt");
+        m.MsgPath = dir.file("A2Headers.txt");
+        m.ReportPath = dir.file("A2Reports.txt");
         ui.SetOption(OptionId::optDisplayed, true);
     }
 
-    TempDir dir;
-    MemoryControls ui{dir.path()};
+    harness::TempDir dir;
+    MemoryControls ui{dir.path().string()};
     MStart m{ui};
 };
 
@@ -57,10 +54,10 @@ TEST_F(Logs, EntriesAreWrittenInTheirLogFormatAndMarked) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const TempDir logs;
-        m.RawDataPath = logs.File("raw");
-        m.MsgPath = logs.File("msg");
-        m.ReportPath = logs.File("report");
+        const harness::TempDir logs;
+        m.RawDataPath = logs.file("raw");
+        m.MsgPath = logs.file("msg");
+        m.ReportPath = logs.file("report");
         ui.InsertTop(c.list, c.entry);
         c.writer(m);
         EXPECT_EQ(ui.Entry(c.list, 0), c.marked);
@@ -68,19 +65,19 @@ TEST_F(Logs, EntriesAreWrittenInTheirLogFormatAndMarked) {
         const std::string path = c.list == ListId::lstOutput    ? m.RawDataPath
                                  : c.list == ListId::lstMessage ? m.MsgPath
                                                                 : m.ReportPath;
-        EXPECT_EQ(ReadFile(path), std::string(c.record) + "\r\n");
+        EXPECT_EQ(harness::read_file(path), std::string(c.record) + "\r\n");
         EXPECT_EQ(ui.Count(ListId::lstReport), c.list == ListId::lstReport ? 1 : 0);
         ui.Clear(c.list);
     }
 }
 
 TEST_F(Logs, LinesAreAppendedInOrderToExistingLogs) {
-    testing::WriteFile(m.ReportPath, "old,,,,\r\n");
+    harness::write_file(m.ReportPath, "old,,,,\r\n");
     ui.InsertTop(ListId::lstReport, "  first");
     SaveReport(m);
     ui.InsertTop(ListId::lstReport, "  second");
     SaveReport(m);
-    EXPECT_EQ(ReadFile(m.ReportPath), "old,,,,\r\nfirst,,,,\r\nsecond,,,,\r\n");
+    EXPECT_EQ(harness::read_file(m.ReportPath), "old,,,,\r\nfirst,,,,\r\nsecond,,,,\r\n");
 }
 
 TEST_F(Logs, WrittenEntryOnlyBeeps) {
@@ -88,7 +85,7 @@ TEST_F(Logs, WrittenEntryOnlyBeeps) {
     SaveReport(m);
     SaveReport(m);
     EXPECT_EQ(ui.beeps, 1);
-    EXPECT_EQ(ReadFile(m.ReportPath), "reading,,,,\r\n");
+    EXPECT_EQ(harness::read_file(m.ReportPath), "reading,,,,\r\n");
     EXPECT_EQ(ui.Count(ListId::lstReport), 1); // no problem message
     EXPECT_EQ(ui.SelectedIndex(ListId::lstReport), -1);
 }
@@ -104,7 +101,7 @@ TEST_F(Logs, SelectedModeWritesThePickedEntryOnce) {
     ui.SetSelected(ListId::lstOutput, 1, true);
     SaveRawReport(m);
     EXPECT_EQ(ui.beeps, 1);
-    EXPECT_EQ(ReadFile(m.RawDataPath), "S,older\r\n");
+    EXPECT_EQ(harness::read_file(m.RawDataPath), "S,older\r\n");
 }
 
 struct ProblemCase {
@@ -138,7 +135,7 @@ TEST_F(Logs, NothingToWriteIsReportedWithTheWritersMessage) {
 }
 
 TEST_F(Logs, UnwritableLogIsReportedAndTheEntryStaysMarked) {
-    m.ReportPath = dir.File("missing-folder/A2Reports.txt");
+    m.ReportPath = dir.file("missing-folder/A2Reports.txt");
     ui.InsertTop(ListId::lstReport, "  reading");
     SaveReport(m);
     ASSERT_EQ(ui.Count(ListId::lstReport), 2);

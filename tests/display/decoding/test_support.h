@@ -1,58 +1,20 @@
-// Shared by the display core tests: a scratch folder, whole-file reads, byte
-// text, and the module state a packet parser sets before a report decoder runs.
+// Shared by the display core tests: byte text, and the module state a packet
+// parser sets before a report decoder runs. Folders, files and programs come
+// from tests/support.
 #pragma once
 
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
+#include "tests/support/data_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <vector>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace veltaro::testing {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "veltaro-d-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-}
 
 // "FF 38" -> "FF,38,": byte text as the packet parser hands it over.
 inline std::string ByteText(const std::string& hex) {
