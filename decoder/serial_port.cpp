@@ -112,9 +112,11 @@ void release_lock(Port& port) {
     }
 }
 
-// 19200 8N1, no parity checking, raw bytes; flow control and the modem lines
-// stay as the driver had them. Results are ignored: a device that refuses a
-// setting is used with what it accepted.
+// 19200 8N1, no parity checking, raw bytes. Software flow control is off:
+// 0x11 and 0x13 are data here, and a stray 0x13 would stop our end-of-packet
+// bytes. Hardware flow control and the modem lines stay as the driver had
+// them. Results are ignored: a device that refuses a setting is used with
+// what it accepted.
 void configure_line(int fd) {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
@@ -124,8 +126,8 @@ void configure_line(int fd) {
     ::cfsetospeed(&tio, B19200);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
     tio.c_cflag |= CS8;
-    tio.c_iflag &=
-        ~static_cast<tcflag_t>(INPCK | IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR |
+                                          IGNCR | ICRNL | IXON | IXOFF | IXANY);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cc[VMIN] = 0;
