@@ -25,8 +25,11 @@ bool open_port(const std::string& name, Port& port);
 // Closes the port and removes its lock file. Safe to call more than once.
 void close_port(Port& port);
 
-// The folder for serial lock files: /var/lock or /run/lock, whichever is a
-// writable folder; empty when neither is (the port is then opened unlocked).
-std::string lock_directory();
+// The lock file other serial programs look for before opening device, named
+// and placed as QSerialPort does: the real device path without "/dev/", each
+// "/" as "_", behind "LCK.." ("/dev/pts/3" gives LCK..pts_3), in the first
+// readable lock folder that already holds it or can take it. Empty when no
+// folder can (the port is then opened unlocked).
+std::string lock_file_path(const std::string& device);
 
 } // namespace quorvel

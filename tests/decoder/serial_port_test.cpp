@@ -3,6 +3,7 @@
 #include "test_support.h"
 #include "tests/support/pseudo_terminal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -24,10 +25,12 @@ using quorvel_test::write_file;
 
 using harness::PseudoTerminal;
 
+// Where other serial programs look for the device's lock.
 std::string lock_file_for(const std::string& device) {
     char real[PATH_MAX];
-    const std::string path = ::realpath(device.c_str(), real) != nullptr ? real : device;
-    return quorvel::lock_directory() + "/LCK.." + path.substr(path.rfind('/') + 1);
+    std::string name = ::realpath(device.c_str(), real);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "/var/lock/LCK.." + name.substr(std::string("_dev_").size());
 }
 
 long lock_owner(const std::string& lock_path) {
@@ -37,8 +40,8 @@ long lock_owner(const std::string& lock_path) {
 class SerialPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (quorvel::lock_directory().empty()) {
-            GTEST_SKIP() << "no writable lock folder";
+        if (::access("/var/lock", W_OK) != 0) {
+            GTEST_SKIP() << "/var/lock cannot be written";
         }
         ASSERT_FALSE(pty_.device().empty());
         lock_path_ = lock_file_for(pty_.device());
@@ -130,6 +133,24 @@ TEST_F(SerialPortTest, LockOfAnEndedProcessIsTakenOverAndOfALiveOneRespected) {
     write_file(lock_path_, std::to_string(child) + "\nminicom\nhost\n");
     ASSERT_TRUE(quorvel::open_port(pty_.device(), port_));
     EXPECT_EQ(lock_owner(lock_path_), ::getpid());
+}
+
+TEST(SerialLockFile, IsNamedAfterTheDevicePathBelowDevWithSlashesAsUnderscores) {
+    if (::access("/var/lock", W_OK) != 0) {
+        GTEST_SKIP() << "/var/lock cannot be written";
+    }
+    struct Case {
+        std::string device;
+        std::string lock;
+    };
+    const Case cases[] = {
+        {"/dev/ttyS0", "/var/lock/LCK..ttyS0"},
+        {"/dev/serial/by-path/missing", "/var/lock/LCK..serial_by-path_missing"},
+        {"/srv/ports/com1", "/var/lock/LCK.._srv_ports_com1"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(quorvel::lock_file_path(c.device), c.lock) << c.device;
+    }
 }
 
 TEST(RecordedStream, RegularFileAndFifoAreOpenedReadOnlyWithoutLock) {
