@@ -4,7 +4,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,12 +176,33 @@ TEST(DecoderStartUp, BannerGivesTheBlockFiguresOfTheFirstPayload) {
 }
 
 TEST(DecoderStartUp, LogThatCannotBeCreatedIsReportedOnceAndTheRunGoesOn) {
-    TempDir dir;
-    write_file(dir.file("capture.txt"), "");
-    Decoder decoder(dir, {"-pcapture.txt", "-o", "missing/quorvel.log"});
-    EXPECT_EQ(decoder.wait(), 0);
-    EXPECT_EQ(decoder.out(), "error on opening output logging file, data will not be logged\r\n" +
-                                 banner("capture.txt", "SondrelMANTout.txt", 24));
+    struct Case {
+        const char* behaviour;
+        std::string name;
+        std::function<void(const TempDir&)> make;
+    };
+    const Case cases[] = {
+        {"missing folder", "missing/quorvel.log", [](const TempDir&) {}},
+        {"FIFO nobody reads", "quorvel.log",
+         [](const TempDir& dir) { ::mkfifo(dir.file("quorvel.log").c_str(), 0644); }},
+        {"link to another file", "quorvel.log",
+         [](const TempDir& dir) {
+             std::filesystem::create_symlink(dir.file("kept.txt"), dir.file("quorvel.log"));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        TempDir dir;
+        write_file(dir.file("capture.txt"), "");
+        write_file(dir.file("kept.txt"), "kept");
+        c.make(dir);
+        Decoder decoder(dir, {"-pcapture.txt", "-o", c.name});
+        EXPECT_EQ(decoder.wait(), 0);
+        EXPECT_EQ(decoder.out(),
+                  "error on opening output logging file, data will not be logged\r\n" +
+                      banner("capture.txt", "SondrelMANTout.txt", 24));
+        EXPECT_EQ(read_file(dir.file("kept.txt")), "kept");
+    }
 }
 
 TEST(DecoderStartUp, EmptyPortNameOpensNothingAndRunsUntilTerminated) {
