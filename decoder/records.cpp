@@ -1,12 +1,10 @@
 #include "decoder/records.h"
 
-#include <cerrno>
+#include "decoder/exchange_append.h"
+
+#include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quorvel {
 
@@ -14,10 +12,6 @@ namespace {
 
 // A record is kept only while the buffer stays below its last character.
 constexpr std::size_t kPendingLimit = kPendingSize - 1;
-
-// How many times a flush follows the exchange file being replaced under it
-// before it gives up for this byte.
-constexpr int kReopenAttempts = 8;
 
 // "P", "N" or "S,<type>": what the drop message calls the record.
 std::string record_kind(std::string_view record) {
@@ -81,59 +75,6 @@ void console_message(const RecordOutput& out, const char* message) {
     }
 }
 
-bool same_file(int fd, const std::string& path) {
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-}
-
-// Opens the exchange file for appending and locks it; reopens while the
-// display deletes or replaces the file between our open and our lock.
-// Returns -1 (errno set) when it cannot be opened.
-int open_locked(const std::string& path) {
-    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            return -1;
-        }
-        if (::flock(fd, LOCK_EX) != 0) {
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return -1;
-        }
-        if (same_file(fd, path)) {
-            return fd;
-        }
-        ::close(fd);
-    }
-    errno = EAGAIN;
-    return -1;
-}
-
-// All or nothing: a failed write is cut off again so that the retry does not
-// leave half a record in the file.
-bool write_all(int fd, std::string_view text) {
-    struct stat before {};
-    if (::fstat(fd, &before) != 0) {
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ::ftruncate(fd, before.st_size);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 void queue_record(RecordOutput& out, std::string_view record) {
@@ -158,27 +99,26 @@ void flush_pending_output(RecordOutput& out) {
     }
     echo_new_text(out);
 
-    const int fd = open_locked(out.exchange_path);
-    if (fd < 0) {
-        // An interrupted wait for the lock is not an error: a signal is ending
-        // the decoder, and its last flush tries again.
-        if (errno != EINTR) {
-            console_message(out, "error on opening exchange file\r\n");
-        }
+    // Waits as long as another program holds the lock.
+    const AppendWait wait{std::chrono::steady_clock::now() + std::chrono::hours(24 * 365)};
+    const std::string text = text_mode(std::string_view(out.pending.data(), out.pending_length));
+    switch (append_exchange_file(out.exchange_path, text, wait)) {
+    case AppendResult::OpenFailed:
+        console_message(out, "error on opening exchange file\r\n");
         return;
-    }
-    const bool written =
-        write_all(fd, text_mode(std::string_view(out.pending.data(), out.pending_length)));
-    if (!written) {
-        ::close(fd);
+    case AppendResult::WriteFailed:
         console_message(out, "error on writing exchange file\r\n");
         return;
+    case AppendResult::Locked:
+        return;
+    case AppendResult::CloseFailed:
+        console_message(out, "error on closing exchange file\r\n");
+        break;
+    case AppendResult::Written:
+        break;
     }
     out.pending_length = 0;
     out.echoed_length = 0;
-    if (::close(fd) != 0) {
-        console_message(out, "error on closing exchange file\r\n");
-    }
 }
 
 } // namespace quorvel
