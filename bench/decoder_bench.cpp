@@ -201,13 +201,12 @@ void BM_ProcessPStringLargest(benchmark::State& state) {
     quorvel::RecordOutput out;
     out.console = nullptr;
     for (auto _ : state) {
-        out.pending_length = 0;
-        out.echoed_length = 0;
+        out.pending.clear();
         quorvel::process_p_string(record, kLargestPayload, out);
         benchmark::DoNotOptimize(out.pending);
     }
     state.counters["record_bytes"] = static_cast<double>(record.size());
-    state.counters["n_record_bytes"] = static_cast<double>(out.pending_length);
+    state.counters["n_record_bytes"] = static_cast<double>(out.pending.size());
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ProcessPStringLargest);

@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     // A console nobody reads (the display that started us has gone) must not
     // end the decoder: the exchange file and the log are what count.
     std::signal(SIGPIPE, SIG_IGN);
+    // At a file-size limit a write then fails (EFBIG) and is handled like a
+    // full disk: the records stay pending instead of the decoder being killed.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const std::optional<DecoderConfig> config = parse_command_line(argc, argv);
     if (!config) {

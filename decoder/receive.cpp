@@ -17,6 +17,9 @@ namespace quorvel {
 namespace {
 
 constexpr int kReopenIntervalMs = 1000;
+constexpr std::size_t kLineCapacity = 8192;
+// A full disk or a missing folder is not worth a try at every moment.
+constexpr std::chrono::milliseconds kFailedRetry{250};
 constexpr std::array<std::uint8_t, 5> kEndOfPacket{};
 
 // ---- Stop requests: a self-pipe written by the signal handler ----
@@ -50,6 +53,26 @@ int install_stop_handlers() {
 void drain_stop_pipe() {
     char sink[64];
     while (read(g_stop_pipe[0], sink, sizeof sink) > 0) {
+    }
+}
+
+bool stop_requested_within(int stop_fd, std::chrono::milliseconds timeout) {
+    pollfd p{stop_fd, POLLIN, 0};
+    return poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+}
+
+// Waits at most kLastFlushTime for the exchange file; a second stop request
+// ends the wait at once.
+void last_flush(RecordOutput& out, int stop_fd) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + kLastFlushTime;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        const FlushResult result = flush_pending_output(out, now, {deadline, stop_fd});
+        if (result != FlushResult::Failed || now + kFailedRetry >= deadline ||
+            stop_requested_within(stop_fd, kFailedRetry)) {
+            return;
+        }
     }
 }
 
@@ -326,7 +349,7 @@ void request_receive_stop() {
 int run_receive_loop(Port& port, FecContext& fec, RecordOutput& out) {
     const int stop_fd = install_stop_handlers();
     Receiver rx(port, fec, out);
-    rx.line.reserve(kPendingSize);
+    rx.line.reserve(kLineCapacity);
     std::array<std::uint8_t, 4096> chunk{};
     bool lost = false;
     std::string lost_device;
@@ -362,12 +385,13 @@ int run_receive_loop(Port& port, FecContext& fec, RecordOutput& out) {
         }
         for (std::size_t i = 0; i < length; ++i) {
             handle_byte(rx, chunk[i]);
-            flush_pending_output(out);
+            flush_pending_output(out, std::chrono::steady_clock::now());
         }
     }
-    flush_pending_output(out);
     drain_stop_pipe();
-    return 0;
+    last_flush(out, stop_fd);
+    drain_stop_pipe();
+    return report_unwritten(out) ? 0 : kExitRecordsNotWritten;
 }
 
 } // namespace quorvel

@@ -7,12 +7,19 @@
 #include "decoder/serial_port.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 namespace quorvel {
 
 enum class RxState { IDLE, FIRST_BLOCK, SECOND_BLOCKS };
+
+// Exit status when records could not be handed to the exchange file.
+constexpr int kExitRecordsNotWritten = 3;
+
+// How long the last flush may wait for the exchange file after a stop.
+constexpr std::chrono::seconds kLastFlushTime{2};
 
 // A reading of the clock: whole seconds since 1970 (UTC) and milliseconds.
 struct TimeMark {
@@ -28,7 +35,9 @@ long long elapsed_usec(const TimeMark& a, const TimeMark& b);
 std::string packet_timestamp(const TimeMark& mark);
 
 // Runs until the port ends (recorded stream) or a terminating signal arrives;
-// returns the process exit status. Flushes the pending output after every byte.
+// returns the process exit status: 0, or kExitRecordsNotWritten when records
+// never reached the exchange file (the console says how many). Flushes the
+// pending output after every byte.
 // A serial port that hangs up (receiver unplugged) is reopened by its path
 // once a second until it comes back.
 int run_receive_loop(Port& port, FecContext& fec, RecordOutput& out);

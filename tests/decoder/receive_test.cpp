@@ -1,13 +1,16 @@
 #include "decoder/receive.h"
 
 #include "receive_helpers.h"
+#include "test_support.h"
 
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <thread>
 
@@ -15,6 +18,7 @@ namespace quorvel {
 namespace {
 
 using namespace receive_test;
+using quorvel_test::CapturedStream;
 
 const char kNonHex1[] =
     "*Processing error (1Blk): non-hex ASCII char received in data; discarding packet";
@@ -312,6 +316,45 @@ TEST(ReceiveLoop, SurvivesTheReceiverGoingAwayUntilStopped) {
     loop.join();
     EXPECT_EQ(status, 0);
     EXPECT_EQ(read_records(dir / "exchange.txt").size(), 2u);
+}
+
+TEST(ReceiveLoop, StopWhileAnotherProgramHoldsTheLockEndsWithStatusThreeAndCountsTheRecords) {
+    TempDir dir;
+    const std::string exchange = (dir / "exchange.txt").string();
+    const int held = open(exchange.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    int feed[2];
+    ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+    Port port;
+    port.fd = feed[0];
+    port.recorded = true;
+    FecContext fec;
+    init_fec(fec, 24);
+    CapturedStream console;
+    CapturedStream log;
+    RecordOutput out;
+    out.exchange_path = exchange;
+    out.console = console.get();
+    out.log = log.get();
+    auto status = std::async(std::launch::async, [&] { return run_receive_loop(port, fec, out); });
+    const std::string stream =
+        packet_stream(sondrel::airlink_data(0, mant_packet(5, counting_bytes(20))), 24);
+    ASSERT_EQ(write(feed[1], stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+    ASSERT_TRUE(
+        quorvel_test::wait_for([&] { return console.text().find("N,") != std::string::npos; }));
+
+    request_receive_stop();
+    // Generous: a stop that waits for the lock without end never comes back.
+    ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(status.get(), kExitRecordsNotWritten);
+    EXPECT_NE(
+        console.text().find("2 records not written to the exchange file; they are in the log\r\n"),
+        std::string::npos);
+    EXPECT_EQ(read_file(exchange), "");
+    close(feed[1]);
+    close_port(port);
+    close(held);
 }
 
 struct ElapsedCase {
