@@ -2,7 +2,7 @@
 // FEC and appends P, S and N records to the exchange file.
 #include "decoder/fec.h"
 #include "decoder/options.h"
-#include "decoder/receive.h"
+#include "decoder/receive_loop.h"
 #include "decoder/records.h"
 #include "decoder/serial_port.h"
 #include "decoder/startup.h"
