@@ -1,5 +1,6 @@
 #include "decoder/receive_loop.h"
 
+#include "decoder/end_of_packet.h"
 #include "decoder/packet_receiver.h"
 
 #include <algorithm>
@@ -27,7 +28,6 @@ constexpr milliseconds kLockedRetry{10};
 // A full disk or a missing folder is not worth a try for every byte.
 constexpr milliseconds kFailedRetry{250};
 constexpr std::size_t kChunkSize = 4096;
-constexpr std::array<std::uint8_t, 5> kEndOfPacket{};
 
 // ---- Stop requests: a self-pipe written by the signal handler ----
 
@@ -88,7 +88,7 @@ PortEvent read_port(const Port& port, std::span<std::uint8_t> chunk, std::size_t
 class ReceiveLoop {
 public:
     ReceiveLoop(Port& port, FecContext& fec, RecordOutput& out, int stop_fd)
-        : port_(port), out_(out), stop_fd_(stop_fd),
+        : port_(port), out_(out), stop_fd_(stop_fd), end_of_packet_(out.console),
           receiver_(fec, out, [this] { send_end_of_packet(); }) {}
 
     int run() {
@@ -100,7 +100,7 @@ public:
 private:
     // One wait and what it brought; false when the loop is to end.
     bool step() {
-        pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {port_.fd, POLLIN, 0}};
+        pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {port_.fd, port_events(), 0}};
         const nfds_t count = port_.fd >= 0 ? 2 : 1;
         if (poll(fds, count, timeout_ms(Clock::now())) < 0) {
             return true; // EINTR: the handler has written to the pipe
@@ -109,9 +109,10 @@ private:
             return false;
         }
         const Clock::time_point now = Clock::now();
-        if (count == 2 && fds[1].revents != 0 && !serve_port(now)) {
+        if (count == 2 && fds[1].revents != 0 && !serve_port(fds[1].revents, now)) {
             return false;
         }
+        end_of_packet_.drop_if_stalled(now);
         if (lost_ && now >= next_reopen_) {
             reopen(now);
         }
@@ -119,7 +120,12 @@ private:
         return true;
     }
 
-    // Until the earliest timer: reopening, a flush retry.
+    short port_events() const {
+        const bool sending = !port_.recorded && end_of_packet_.waiting() > 0;
+        return static_cast<short>(POLLIN | (sending ? POLLOUT : 0));
+    }
+
+    // Until the earliest timer: reopening, a flush retry, a stalled receiver.
     int timeout_ms(Clock::time_point now) const {
         std::optional<Clock::time_point> next;
         const auto consider = [&](Clock::time_point at) { next = next ? std::min(*next, at) : at; };
@@ -129,6 +135,9 @@ private:
         if (!out_.pending.empty()) {
             consider(next_flush_);
         }
+        if (end_of_packet_.waiting() > 0) {
+            consider(end_of_packet_.stall_deadline());
+        }
         if (!next) {
             return -1;
         }
@@ -136,7 +145,13 @@ private:
         return static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
     }
 
-    bool serve_port(Clock::time_point now) {
+    bool serve_port(short revents, Clock::time_point now) {
+        if ((revents & POLLOUT) != 0) {
+            end_of_packet_.write_waiting(port_.fd, now);
+        }
+        if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) {
+            return true;
+        }
         std::size_t length = 0;
         switch (read_port(port_, chunk_, length)) {
         case PortEvent::Data:
@@ -153,11 +168,9 @@ private:
         return true;
     }
 
-    // The receiver only needs the bytes; a failed write changes nothing here.
     void send_end_of_packet() {
         if (port_.fd >= 0 && !port_.recorded) {
-            [[maybe_unused]] ssize_t written =
-                write(port_.fd, kEndOfPacket.data(), kEndOfPacket.size());
+            end_of_packet_.queue_group(port_.fd, Clock::now());
         }
     }
 
@@ -169,6 +182,7 @@ private:
     }
 
     void lose_port(Clock::time_point now) {
+        end_of_packet_.discard();
         console_line("Lost serial port " + port_.device + "; waiting for it to return");
         lost_device_ = port_.device;
         close_port(port_);
@@ -222,6 +236,10 @@ private:
 
     int finish() {
         drain_stop_pipe();
+        if (port_.fd >= 0 && !port_.recorded) {
+            end_of_packet_.write_waiting(port_.fd, Clock::now());
+        }
+        end_of_packet_.discard();
         last_flush();
         drain_stop_pipe();
         return report_unwritten(out_) ? 0 : kExitRecordsNotWritten;
@@ -230,6 +248,7 @@ private:
     Port& port_;
     RecordOutput& out_;
     int stop_fd_;
+    EndOfPacketQueue end_of_packet_;
     PacketReceiver receiver_;
     std::array<std::uint8_t, kChunkSize> chunk_{};
     bool lost_ = false;

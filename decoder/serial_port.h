@@ -18,8 +18,9 @@ struct Port {
 
 // Resolves the name (common::resolve_port_name) and opens it. Returns false
 // when it cannot be opened (or is locked by another program). A device's fd is
-// non-blocking, so reads return at once with what has arrived; a recorded
-// stream's fd blocks (a regular file never waits, a FIFO waits for its writer).
+// non-blocking, so reads return at once with what has arrived and writes take
+// what fits; a recorded stream's fd blocks (a regular file never waits, a FIFO
+// waits for its writer).
 bool open_port(const std::string& name, Port& port);
 
 // Closes the port and removes its lock file. Safe to call more than once.
