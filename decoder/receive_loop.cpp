@@ -174,31 +174,32 @@ private:
         }
     }
 
-    void console_line(const std::string& text) {
+    // The console line, and an S,13 record so that the display shows it too.
+    void announce(const std::string& text) {
         if (out_.console != nullptr) {
             std::fprintf(out_.console, "%s\r\n", text.c_str());
-            std::fflush(out_.console);
         }
+        queue_record(out_, "S,13," + text + "\r\n");
     }
 
     void lose_port(Clock::time_point now) {
         end_of_packet_.discard();
-        console_line("Lost serial port " + port_.device + "; waiting for it to return");
-        lost_device_ = port_.device;
+        announce("Lost serial port " + port_.name + "; waiting for it to return");
         close_port(port_);
         lost_ = true;
         next_reopen_ = now + kReopenInterval;
     }
 
+    // By the user's name: a port-map entry may now lead to another device.
     void reopen(Clock::time_point now) {
         Port reopened;
-        if (!open_port(lost_device_, reopened)) {
+        if (!open_port(port_.name, reopened)) {
             next_reopen_ = now + kReopenInterval;
             return;
         }
         port_ = std::move(reopened);
         lost_ = false;
-        console_line("Reopened serial port " + lost_device_);
+        announce("Reopened serial port " + port_.name);
     }
 
     void flush_if_due(Clock::time_point now) {
@@ -252,7 +253,6 @@ private:
     PacketReceiver receiver_;
     std::array<std::uint8_t, kChunkSize> chunk_{};
     bool lost_ = false;
-    std::string lost_device_;
     Clock::time_point next_reopen_{};
     Clock::time_point next_flush_{};
 };

@@ -18,8 +18,8 @@ constexpr std::chrono::seconds kLastFlushTime{2};
 // Runs until the port ends (recorded stream) or a terminating signal arrives;
 // returns the process exit status: 0, or kExitRecordsNotWritten when records
 // never reached the exchange file (the console says how many). A serial port
-// that hangs up (receiver unplugged) is reopened by its path once a second
-// until it comes back.
+// that hangs up (receiver unplugged) is reopened by its name once a second
+// until it comes back; both events are S,13 records.
 int run_receive_loop(Port& port, FecContext& fec, RecordOutput& out);
 
 // Asks a running (or the next) receive loop to end as SIGTERM would.

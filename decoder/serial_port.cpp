@@ -213,6 +213,7 @@ std::string lock_file_path(const std::string& device) {
 
 bool open_port(const std::string& name, Port& port) {
     port = Port{};
+    port.name = name;
     port.device = common::resolve_port_name(name);
     struct stat st {};
     if (::stat(port.device.c_str(), &st) != 0) {

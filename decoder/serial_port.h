@@ -11,6 +11,7 @@ constexpr int kBaudRate = 19200;
 struct Port {
     int fd = -1;           // -1: no port (empty port name)
     bool recorded = false; // a capture: read-only, no end-of-packet bytes, ends at EOF
+    std::string name;      // as the user gave it ("COM7"); reopened by it
     std::string device;    // the resolved path
     std::string lock_path; // LCK..<device> file we created; removed by close_port
     int lock_fd = -1;      // held open (and flock'ed) while the lock file is ours
