@@ -1,9 +1,8 @@
 #include "bench/bench_support.h"
 
 #include "decoder/fec.h"
-#include "decoder/receive.h"
+#include "decoder/packet_receiver.h"
 #include "decoder/records.h"
-#include "decoder/serial_port.h"
 #include "simulator/alert2.h"
 #include "simulator/mant_packet.h"
 #include "simulator/scenario.h"
@@ -227,21 +226,15 @@ std::string read_file(const std::filesystem::path& path) {
 
 std::string decode_stream(const std::string& stream, int first_payload) {
     TempDir dir;
-    const std::filesystem::path capture = dir.path() / "capture";
     const std::filesystem::path exchange = dir.path() / "exchange.txt";
-    write_file(capture, stream);
-
-    quorvel::Port port;
-    if (!quorvel::open_port(capture.string(), port)) {
-        throw std::runtime_error("cannot open the capture");
-    }
     quorvel::FecContext fec;
     quorvel::init_fec(fec, first_payload);
     quorvel::RecordOutput out;
     out.exchange_path = exchange.string();
     out.console = nullptr;
-    quorvel::run_receive_loop(port, fec, out);
-    quorvel::close_port(port);
+    quorvel::PacketReceiver receiver(fec, out, [] {});
+    receiver.feed(std::span(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size()));
+    quorvel::flush_pending_output(out, quorvel::SteadyClock::now());
     return read_file(exchange);
 }
 

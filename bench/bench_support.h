@@ -54,8 +54,8 @@ void use_private_folders(const TempDir& root);
 void write_file(const std::filesystem::path& path, const std::string& content);
 std::string read_file(const std::filesystem::path& path);
 
-// Replays the stream through the decoder's receive loop (as "quorvel -p FILE"
-// does) and returns what it appended to the exchange file.
+// Feeds the stream to the decoder's packet state machine and returns what the
+// flush appended to the exchange file.
 std::string decode_stream(const std::string& stream, int first_payload);
 
 // The lines of exchange-file content that begin with prefix ("N,", "P,").

@@ -4,9 +4,8 @@
 
 #include "decoder/fec.h"
 #include "decoder/mant.h"
-#include "decoder/receive.h"
+#include "decoder/packet_receiver.h"
 #include "decoder/records.h"
-#include "decoder/serial_port.h"
 
 #include <benchmark/benchmark.h>
 
@@ -134,31 +133,30 @@ void BM_FecTypicalMix(benchmark::State& state) {
 }
 BENCHMARK(BM_FecTypicalMix);
 
-// Hex characters in, records out: the receive loop over a recorded stream,
-// the MANT stage and a flush to an exchange file, as "quorvel -p FILE" runs.
-void run_pipeline(benchmark::State& state, const std::string& capture_text, int packets,
+// Hex characters in, records out: the packet state machine fed in reads of
+// the receive loop's size, the MANT stage and a flush to an exchange file
+// after each, as the loop runs them.
+void run_pipeline(benchmark::State& state, const std::string& stream, int packets,
                   int first_payload) {
+    constexpr std::size_t kReadSize = 4096;
     bench::TempDir dir;
-    const std::string capture = (dir.path() / "capture").string();
     const std::string exchange = (dir.path() / "exchange.txt").string();
-    bench::write_file(capture, capture_text);
     quorvel::FecContext fec;
     quorvel::init_fec(fec, first_payload);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
     for (auto _ : state) {
-        quorvel::Port port;
-        if (!quorvel::open_port(capture, port)) {
-            state.SkipWithError("cannot open the capture");
-            return;
-        }
         quorvel::RecordOutput out;
         out.exchange_path = exchange;
         out.console = nullptr;
-        quorvel::run_receive_loop(port, fec, out);
-        quorvel::close_port(port);
+        quorvel::PacketReceiver receiver(fec, out, [] {});
+        for (std::size_t at = 0; at < stream.size(); at += kReadSize) {
+            receiver.feed(std::span(bytes + at, std::min(kReadSize, stream.size() - at)));
+            quorvel::flush_pending_output(out, quorvel::SteadyClock::now());
+        }
         ::unlink(exchange.c_str());
     }
     state.SetItemsProcessed(state.iterations() * packets);
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(capture_text.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(stream.size()));
 }
 
 std::string repeated(const std::string& stream, int copies) {
@@ -201,13 +199,12 @@ void BM_ProcessPStringLargest(benchmark::State& state) {
     quorvel::RecordOutput out;
     out.console = nullptr;
     for (auto _ : state) {
-        out.pending_length = 0;
-        out.echoed_length = 0;
+        out.pending.clear();
         quorvel::process_p_string(record, kLargestPayload, out);
         benchmark::DoNotOptimize(out.pending);
     }
     state.counters["record_bytes"] = static_cast<double>(record.size());
-    state.counters["n_record_bytes"] = static_cast<double>(out.pending_length);
+    state.counters["n_record_bytes"] = static_cast<double>(out.pending.size());
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ProcessPStringLargest);

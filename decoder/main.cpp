@@ -2,7 +2,7 @@
 // FEC and appends P, S and N records to the exchange file.
 #include "decoder/fec.h"
 #include "decoder/options.h"
-#include "decoder/receive.h"
+#include "decoder/receive_loop.h"
 #include "decoder/records.h"
 #include "decoder/serial_port.h"
 #include "decoder/startup.h"
@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     // A console nobody reads (the display that started us has gone) must not
     // end the decoder: the exchange file and the log are what count.
     std::signal(SIGPIPE, SIG_IGN);
+    // At a file-size limit a write then fails (EFBIG) and is handled like a
+    // full disk: the records stay pending instead of the decoder being killed.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const std::optional<DecoderConfig> config = parse_command_line(argc, argv);
     if (!config) {

@@ -1,25 +1,17 @@
 #include "decoder/records.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
 
 namespace quorvel {
 
 namespace {
 
-// A record is kept only while the buffer stays below its last character.
-constexpr std::size_t kPendingLimit = kPendingSize - 1;
+constexpr std::chrono::seconds kReportInterval{1};
 
-// How many times a flush follows the exchange file being replaced under it
-// before it gives up for this byte.
-constexpr int kReopenAttempts = 8;
+// Past an outage a large pending buffer is given back rather than kept.
+constexpr std::size_t kKeptCapacity = 64 * 1024;
 
-// "P", "N" or "S,<type>": what the drop message calls the record.
+// "P", "N" or "S,<type>": what the drop count calls the record.
 std::string record_kind(std::string_view record) {
     std::size_t end = record.find(',');
     if (!record.empty() && record[0] == 'S' && end != std::string_view::npos) {
@@ -32,18 +24,6 @@ std::string record_kind(std::string_view record) {
         }
     }
     return kind;
-}
-
-void append(RecordOutput& out, std::string_view text) {
-    if (out.pending_length + text.size() >= kPendingLimit) {
-        if (out.console != nullptr) {
-            std::fprintf(out.console, "record dropped, pending output full: %s record\r\n",
-                         record_kind(text).c_str());
-        }
-        return;
-    }
-    std::memcpy(out.pending.data() + out.pending_length, text.data(), text.size());
-    out.pending_length += text.size();
 }
 
 // Text-file line ends: every LF goes out as CR LF.
@@ -59,85 +39,118 @@ std::string text_mode(std::string_view text) {
     return converted;
 }
 
-void echo_new_text(RecordOutput& out) {
-    const std::string_view fresh(out.pending.data() + out.echoed_length,
-                                 out.pending_length - out.echoed_length);
+void console_line(const RecordOutput& out, const std::string& line) {
     if (out.console != nullptr) {
-        std::fwrite(fresh.data(), 1, fresh.size(), out.console);
+        std::fputs(line.c_str(), out.console);
         std::fflush(out.console);
+    }
+}
+
+void count_drop(RecordOutput& out, std::string_view record) {
+    const std::string kind = record_kind(record);
+    auto& dropped = out.outage.dropped;
+    auto it = std::find_if(dropped.begin(), dropped.end(),
+                           [&](const DroppedRecords& d) { return d.kind == kind; });
+    if (it == dropped.end()) {
+        dropped.push_back({kind, 1});
+    } else {
+        ++it->count;
+    }
+}
+
+std::size_t dropped_total(const RecordOutput& out) {
+    std::size_t total = 0;
+    for (const DroppedRecords& d : out.outage.dropped) {
+        total += d.count;
+    }
+    return total;
+}
+
+// One line per outage, e.g. "records dropped, pending output full: 3 P, 9 N".
+void report_drops(const RecordOutput& out) {
+    if (out.outage.dropped.empty()) {
+        return;
+    }
+    std::string line = "records dropped, pending output full:";
+    for (std::size_t i = 0; i < out.outage.dropped.size(); ++i) {
+        const DroppedRecords& d = out.outage.dropped[i];
+        line += (i == 0 ? " " : ", ") + std::to_string(d.count) + " " + d.kind;
+    }
+    console_line(out, line + "\r\n");
+}
+
+void queue_text(RecordOutput& out, std::string_view text) {
+    if (out.console != nullptr) {
+        std::fwrite(text.data(), 1, text.size(), out.console);
     }
     if (out.log != nullptr) {
-        const std::string converted = text_mode(fresh);
-        std::fwrite(converted.data(), 1, converted.size(), out.log);
-        std::fflush(out.log);
+        const std::string stored = text_mode(text);
+        std::fwrite(stored.data(), 1, stored.size(), out.log);
     }
-    out.echoed_length = out.pending_length;
+    if (out.pending.size() + text.size() > out.pending_limit) {
+        count_drop(out, text);
+        return;
+    }
+    out.pending += text;
+    ++out.pending_records;
 }
 
-void console_message(const RecordOutput& out, const char* message) {
-    if (out.console != nullptr) {
-        std::fputs(message, out.console);
-        std::fflush(out.console);
+// A held lock is the display's moment of claiming the file; only one that
+// lasts is worth a line.
+const char* failure_message(const RecordOutput& out, AppendResult result,
+                            SteadyClock::time_point now) {
+    switch (result) {
+    case AppendResult::OpenFailed:
+        return "error on opening exchange file\r\n";
+    case AppendResult::WriteFailed:
+        return "error on writing exchange file\r\n";
+    case AppendResult::Locked:
+        return now - out.outage.since >= kReportInterval
+                   ? "exchange file locked by another program\r\n"
+                   : nullptr;
+    case AppendResult::Written:
+    case AppendResult::CloseFailed:
+        break;
     }
+    return nullptr;
 }
 
-bool same_file(int fd, const std::string& path) {
-    struct stat held {};
-    struct stat named {};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+FlushResult note_failure(RecordOutput& out, AppendResult result, SteadyClock::time_point now) {
+    ExchangeOutage& outage = out.outage;
+    if (!outage.active) {
+        outage.active = true;
+        outage.since = now;
+    }
+    const char* message = failure_message(out, result, now);
+    if (message != nullptr && (!outage.reported || now - outage.last_report >= kReportInterval)) {
+        console_line(out, message);
+        outage.reported = true;
+        outage.last_report = now;
+    }
+    return result == AppendResult::Locked ? FlushResult::Locked : FlushResult::Failed;
 }
 
-// Opens the exchange file for appending and locks it; reopens while the
-// display deletes or replaces the file between our open and our lock.
-// Returns -1 (errno set) when it cannot be opened.
-int open_locked(const std::string& path) {
-    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            return -1;
-        }
-        if (::flock(fd, LOCK_EX) != 0) {
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return -1;
-        }
-        if (same_file(fd, path)) {
-            return fd;
-        }
-        ::close(fd);
+void note_written(RecordOutput& out, AppendResult result) {
+    if (out.outage.reported) {
+        console_line(out, "exchange file written again: " + std::to_string(out.pending_records) +
+                              " records handed over\r\n");
     }
-    errno = EAGAIN;
-    return -1;
-}
-
-// All or nothing: a failed write is cut off again so that the retry does not
-// leave half a record in the file.
-bool write_all(int fd, std::string_view text) {
-    struct stat before {};
-    if (::fstat(fd, &before) != 0) {
-        return false;
+    report_drops(out);
+    if (result == AppendResult::CloseFailed) {
+        console_line(out, "error on closing exchange file\r\n");
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ::ftruncate(fd, before.st_size);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    out.outage = ExchangeOutage{};
+    out.pending.clear();
+    out.pending_records = 0;
+    if (out.pending.capacity() > kKeptCapacity) {
+        std::string().swap(out.pending);
     }
-    return true;
 }
 
 } // namespace
 
 void queue_record(RecordOutput& out, std::string_view record) {
-    append(out, record);
+    queue_text(out, record);
 }
 
 void queue_line(RecordOutput& out, std::string_view line) {
@@ -149,36 +162,42 @@ void queue_line(RecordOutput& out, std::string_view line) {
     }
     std::string text(line);
     text += "\r\n";
-    append(out, text);
+    queue_text(out, text);
 }
 
-void flush_pending_output(RecordOutput& out) {
-    if (out.pending_length == 0) {
-        return;
+void flush_streams(RecordOutput& out) {
+    if (out.console != nullptr) {
+        std::fflush(out.console);
     }
-    echo_new_text(out);
+    if (out.log != nullptr) {
+        std::fflush(out.log);
+    }
+}
 
-    const int fd = open_locked(out.exchange_path);
-    if (fd < 0) {
-        // An interrupted wait for the lock is not an error: a signal is ending
-        // the decoder, and its last flush tries again.
-        if (errno != EINTR) {
-            console_message(out, "error on opening exchange file\r\n");
-        }
-        return;
+FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
+                                 const AppendWait& wait) {
+    flush_streams(out);
+    if (out.pending.empty() && out.outage.dropped.empty()) {
+        return FlushResult::Empty;
     }
-    const bool written =
-        write_all(fd, text_mode(std::string_view(out.pending.data(), out.pending_length)));
-    if (!written) {
-        ::close(fd);
-        console_message(out, "error on writing exchange file\r\n");
-        return;
+    const AppendResult result =
+        append_exchange_file(out.exchange_path, text_mode(out.pending), wait);
+    if (result != AppendResult::Written && result != AppendResult::CloseFailed) {
+        return note_failure(out, result, now);
     }
-    out.pending_length = 0;
-    out.echoed_length = 0;
-    if (::close(fd) != 0) {
-        console_message(out, "error on closing exchange file\r\n");
+    note_written(out, result);
+    return FlushResult::Written;
+}
+
+bool report_unwritten(RecordOutput& out) {
+    const std::size_t unwritten = out.pending_records + dropped_total(out);
+    if (unwritten == 0) {
+        return true;
     }
+    report_drops(out);
+    std::string line = std::to_string(unwritten) + " records not written to the exchange file";
+    console_line(out, line + (out.log != nullptr ? "; they are in the log\r\n" : "\r\n"));
+    return false;
 }
 
 } // namespace quorvel

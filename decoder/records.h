@@ -1,42 +1,77 @@
-// Record output: the pending output buffer and its flush to the console, the
-// optional log and the exchange file (P, S and N records).
+// Record output: every record goes to the console and the optional log when
+// it is queued, and waits in the pending output until the exchange file has
+// taken it (P, S and N records).
 #pragma once
 
-#include <array>
+#include "decoder/exchange_append.h"
+
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
-constexpr std::size_t kPendingSize = 8192; // holds at most 8191 characters
+using SteadyClock = std::chrono::steady_clock;
+
+// Well over an hour of records at the line's full rate (1,920 characters a
+// second give about 7 MB an hour); the pending output grows only as needed.
+constexpr std::size_t kPendingLimit = 16 * 1024 * 1024;
+
+// Records of one kind ("P", "N", "S,2", ...) dropped past the pending limit.
+struct DroppedRecords {
+    std::string kind;
+    std::size_t count = 0;
+};
+
+// A time in which the exchange file did not take the pending output.
+struct ExchangeOutage {
+    bool active = false;   // the last flush left records pending
+    bool reported = false; // the console has said so
+    SteadyClock::time_point since{};
+    SteadyClock::time_point last_report{};
+    std::vector<DroppedRecords> dropped;
+};
 
 struct RecordOutput {
     std::string exchange_path;   // appended to under an exclusive flock
-    std::FILE* console = stdout; // gets each record's text once, as queued (nullptr: none)
-    std::FILE* log = nullptr;    // optional copy; CR CR LF line ends, flushed per flush
-    std::array<char, kPendingSize> pending{};
-    std::size_t pending_length = 0;
-    // Leading bytes of pending already written to console and log: while the
-    // exchange file cannot be opened only the file write is retried.
-    std::size_t echoed_length = 0;
+    std::FILE* console = stdout; // each record's text as queued (nullptr: none)
+    std::FILE* log = nullptr;    // optional copy; CR CR LF line ends
+    std::string pending;         // queued text the exchange file has not taken yet
+    std::size_t pending_records = 0;
+    std::size_t pending_limit = kPendingLimit;
+    ExchangeOutage outage;
 };
 
-// Appends a finished P record or S record of types 1..3 (text ends in CR LF).
-// A record that does not fit is dropped with a console message naming its
-// kind, e.g. "record dropped, pending output full: P record\r\n".
+enum class FlushResult { Empty, Written, Locked, Failed };
+
+// Appends a finished P record or S record of types 1..3 and 13 (text ends in
+// CR LF). Console and log get it at once; a record that would take the
+// pending output past its limit is counted by kind and dropped from the
+// exchange file only.
 void queue_record(RecordOutput& out, std::string_view record);
 
 // For N records and S,12 messages: ignores an empty line, replaces trailing
 // CR/LF by CR LF, then queues like queue_record.
 void queue_line(RecordOutput& out, std::string_view line);
 
-// Writes the pending output to the console and log (new text only) and appends
-// it to the exchange file; keeps it pending while the file cannot be opened
-// or written ("error on opening exchange file\r\n" / "error on writing
-// exchange file\r\n" on the console). The exchange file and the log store each
-// LF as CR LF, so every record ends in CR CR LF there.
-void flush_pending_output(RecordOutput& out);
+// Writes what console and log have buffered.
+void flush_streams(RecordOutput& out);
+
+// Flushes console and log and appends the pending output to the exchange file
+// (each LF stored as CR LF, so every record ends in CR CR LF there). While the
+// file cannot be opened or written the records stay pending and the console
+// says so at most once a second ("error on opening exchange file\r\n" /
+// "error on writing exchange file\r\n"; a lock held elsewhere only after a
+// second); the flush that ends such a time says how many records it handed
+// over, and how many of each kind were dropped meanwhile.
+FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
+                                 const AppendWait& wait = {});
+
+// After the last flush: tells the console how many records never reached the
+// exchange file. Returns true when there are none.
+bool report_unwritten(RecordOutput& out);
 
 } // namespace quorvel

@@ -2,18 +2,21 @@
 
 #include "common/port_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quorvel {
 
@@ -24,14 +27,33 @@ std::string base_name(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-// Name under which other serial programs know the device: a port-map link and
-// the device itself must share one lock.
-std::string lock_name(const std::string& device) {
+// Where QSerialPort looks for lock files, in its order; the temporary folder
+// comes last.
+constexpr const char* kLockFolders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                        "/var/spool/uucp",   "/tmp",       "/var/tmp",
+                                        "/var/lock/lockdev", "/run/lock"};
+
+// A port-map link and the device itself must share one lock.
+std::string lock_file_name(const std::string& device) {
     char real[PATH_MAX];
-    if (::realpath(device.c_str(), real) != nullptr) {
-        return "LCK.." + base_name(real);
+    std::string path = ::realpath(device.c_str(), real) != nullptr ? real : device;
+    if (path.rfind("/dev/", 0) == 0) {
+        path.erase(0, 5);
     }
-    return "LCK.." + base_name(device);
+    std::replace(path.begin(), path.end(), '/', '_');
+    return "LCK.." + path;
+}
+
+bool is_directory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string first_line_of(const char* path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
 }
 
 std::string own_program_name() {
@@ -44,12 +66,35 @@ std::string own_program_name() {
     return base_name(exe);
 }
 
-// Lines: pid, program name, host name. Read both by the QLockFile readers
-// and by tools that only take the leading (possibly blank-padded) pid.
+// The machine's id as Qt reads it for lock files.
+std::string machine_id() {
+    for (const char* path :
+         {"/var/lib/dbus/machine-id", "/usr/local/var/lib/dbus/machine-id", "/etc/machine-id"}) {
+        const std::string id = first_line_of(path);
+        if (!id.empty()) {
+            return id;
+        }
+    }
+    return {};
+}
+
+// QLockFile's lines: pid, program name, host name, machine id, boot id. Tools
+// that only read a leading (possibly blank-padded) pid read it too.
 std::string lock_contents() {
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    return std::to_string(::getpid()) + "\n" + own_program_name() + "\n" + host + "\n";
+    return std::to_string(::getpid()) + "\n" + own_program_name() + "\n" + host + "\n" +
+           machine_id() + "\n" + first_line_of("/proc/sys/kernel/random/boot_id") + "\n";
+}
+
+// Both kinds of lock QLockFile takes, so that it can never remove our file
+// as stale while we hold it.
+void hold_lock(int fd) {
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    ::fcntl(fd, F_SETLK, &whole);
 }
 
 bool process_alive(long pid) {
@@ -75,15 +120,14 @@ bool remove_if_stale(const std::string& path) {
 
 // Creates the LCK.. file; false when another live program holds the device.
 bool take_lock(Port& port) {
-    const std::string folder = lock_directory();
-    if (folder.empty()) {
+    const std::string path = lock_file_path(port.device);
+    if (path.empty()) {
         return true;
     }
-    const std::string path = folder + "/" + lock_name(port.device);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
-            ::flock(fd, LOCK_EX | LOCK_NB);
+            hold_lock(fd);
             const std::string text = lock_contents();
             if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
                 ::close(fd);
@@ -112,9 +156,11 @@ void release_lock(Port& port) {
     }
 }
 
-// 19200 8N1, no parity checking, raw bytes; flow control and the modem lines
-// stay as the driver had them. Results are ignored: a device that refuses a
-// setting is used with what it accepted.
+// 19200 8N1, no parity checking, raw bytes. Software flow control is off:
+// 0x11 and 0x13 are data here, and a stray 0x13 would stop our end-of-packet
+// bytes. Hardware flow control and the modem lines stay as the driver had
+// them. Results are ignored: a device that refuses a setting is used with
+// what it accepted.
 void configure_line(int fd) {
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
@@ -124,8 +170,8 @@ void configure_line(int fd) {
     ::cfsetospeed(&tio, B19200);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
     tio.c_cflag |= CS8;
-    tio.c_iflag &=
-        ~static_cast<tcflag_t>(INPCK | IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR |
+                                          IGNCR | ICRNL | IXON | IXOFF | IXANY);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cc[VMIN] = 0;
@@ -150,11 +196,16 @@ bool open_device(Port& port) {
 
 } // namespace
 
-std::string lock_directory() {
-    for (const char* folder : {"/var/lock", "/run/lock"}) {
-        struct stat st {};
-        if (::stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder, W_OK) == 0) {
-            return folder;
+std::string lock_file_path(const std::string& device) {
+    const std::string name = "/" + lock_file_name(device);
+    std::vector<std::string> folders(std::begin(kLockFolders), std::end(kLockFolders));
+    const char* temp = std::getenv("TMPDIR");
+    folders.push_back(temp != nullptr && *temp != '\0' ? temp : "/tmp");
+    for (const std::string& folder : folders) {
+        const std::string path = folder + name;
+        if (is_directory(folder) && ::access(folder.c_str(), R_OK) == 0 &&
+            (::access(path.c_str(), F_OK) == 0 || ::access(folder.c_str(), W_OK) == 0)) {
+            return path;
         }
     }
     return {};
@@ -162,6 +213,7 @@ std::string lock_directory() {
 
 bool open_port(const std::string& name, Port& port) {
     port = Port{};
+    port.name = name;
     port.device = common::resolve_port_name(name);
     struct stat st {};
     if (::stat(port.device.c_str(), &st) != 0) {

@@ -3,11 +3,35 @@
 #include "decoder/fec.h"
 #include "decoder/serial_port.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace quorvel {
 
 namespace {
 
 constexpr int kMaxDataPayload = 1200;
+
+// A regular file, created or emptied; never a FIFO that would hold the start
+// until a reader comes, nor a device or a link planted at the path.
+std::FILE* create_regular(const std::string& path) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st {};
+    // Binary: line ends are converted by the record output itself.
+    std::FILE* file = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0) {
+        file = ::fdopen(fd, "wb");
+    }
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return file;
+}
 
 } // namespace
 
@@ -15,8 +39,7 @@ std::FILE* open_log(const DecoderConfig& config, std::FILE* out) {
     if (!config.log_file) {
         return nullptr;
     }
-    // Binary: line ends are converted by the record output itself.
-    std::FILE* log = std::fopen(config.log_file->c_str(), "wb");
+    std::FILE* log = create_regular(*config.log_file);
     if (log == nullptr) {
         std::fputs("error on opening output logging file, data will not be logged\r\n", out);
     }

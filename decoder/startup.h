@@ -8,9 +8,10 @@
 
 namespace quorvel {
 
-// Opens the log named by -o (created or truncated). Without one, or when it
-// cannot be created ("error on opening output logging file, data will not be
-// logged\r\n" on out), returns nullptr and the decoder runs without a log.
+// Opens the log named by -o: created or emptied, a regular file only, never
+// followed through a symbolic link. Without one, or when it cannot be created
+// ("error on opening output logging file, data will not be logged\r\n" on
+// out), returns nullptr and the decoder runs without a log.
 std::FILE* open_log(const DecoderConfig& config, std::FILE* out = stdout);
 
 // The start-up banner; names the log only when it is open.

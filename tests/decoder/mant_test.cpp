@@ -1,6 +1,7 @@
 #include "decoder/mant.h"
 
 #include "receive_helpers.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -35,14 +36,7 @@ std::vector<std::string> mant_lines(const std::string& record, int first_payload
     RecordOutput out;
     out.console = nullptr;
     process_p_string(record, first_payload, out);
-    std::vector<std::string> lines;
-    const std::string pending(out.pending.data(), out.pending_length);
-    for (std::size_t start = 0; start < pending.size();) {
-        const std::size_t end = pending.find("\r\n", start);
-        lines.push_back(pending.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
+    return quorvel_test::crlf_lines(out.pending);
 }
 
 const std::string kN = "N,2014,06,04,20,25,26.0070,";

@@ -41,28 +41,32 @@ protected:
         out_.console = console_.get();
         out_.log = log_.get();
     }
-    std::string pending() const { return std::string(out_.pending.data(), out_.pending_length); }
+    // A flush at t0 + ms milliseconds.
+    quorvel::FlushResult flush(int ms = 0) {
+        return quorvel::flush_pending_output(out_, t0_ + std::chrono::milliseconds(ms));
+    }
 
     TempDir dir_;
     CapturedStream console_;
     CapturedStream log_;
     RecordOutput out_;
+    const quorvel::SteadyClock::time_point t0_ = quorvel::SteadyClock::now();
 };
 
 TEST_F(RecordOutputTest, FlushWritesCrCrLfToFileAndLogAndTheTextAsQueuedToTheConsole) {
     quorvel::queue_record(out_, kP1);
     quorvel::queue_line(out_, kN1);
-    quorvel::flush_pending_output(out_);
+    EXPECT_EQ(flush(), quorvel::FlushResult::Written);
 
     EXPECT_EQ(console_.text(), kP1 + kN1);
     EXPECT_EQ(log_.text(), as_stored(kP1 + kN1));
     EXPECT_EQ(read_file(out_.exchange_path), as_stored(kP1 + kN1));
-    EXPECT_EQ(out_.pending_length, 0u);
+    EXPECT_EQ(out_.pending, "");
 
     // The next flush appends only what was queued since.
     quorvel::queue_record(out_, kS2);
-    quorvel::flush_pending_output(out_);
-    quorvel::flush_pending_output(out_);
+    flush();
+    EXPECT_EQ(flush(), quorvel::FlushResult::Empty);
     EXPECT_EQ(read_file(out_.exchange_path), as_stored(kP1 + kN1 + kS2));
     EXPECT_EQ(log_.text(), as_stored(kP1 + kN1 + kS2));
 }
@@ -84,94 +88,141 @@ TEST_F(RecordOutputTest, QueueLineEndsEveryNonEmptyLineWithOneCrLf) {
         RecordOutput out;
         out.console = nullptr;
         quorvel::queue_line(out, c.line);
-        EXPECT_EQ(std::string(out.pending.data(), out.pending_length), c.queued) << c.line;
+        EXPECT_EQ(out.pending, c.queued) << c.line;
     }
-}
-
-TEST_F(RecordOutputTest, RecordThatDoesNotFitIsDroppedWithAMessageNamingItsKind) {
-    // Fill the pending output to 8190 characters: the largest that still fits.
-    const std::string filler(8188, 'x');
-    quorvel::queue_line(out_, filler);
-    ASSERT_EQ(out_.pending_length, 8190u);
-
-    quorvel::queue_record(out_, kP1);
-    quorvel::queue_line(out_, kN1);
-    quorvel::queue_record(out_, kS2);
-    quorvel::queue_line(out_, "S,12,Error 5: too long");
-    EXPECT_EQ(out_.pending_length, 8190u);
-    EXPECT_EQ(console_.text(), "record dropped, pending output full: P record\r\n"
-                               "record dropped, pending output full: N record\r\n"
-                               "record dropped, pending output full: S,2 record\r\n"
-                               "record dropped, pending output full: S,12 record\r\n");
-
-    quorvel::flush_pending_output(out_);
-    quorvel::queue_record(out_, kP1);
-    EXPECT_EQ(pending(), kP1);
 }
 
 TEST_F(RecordOutputTest, DeletedExchangeFileIsCreatedAgainWithOnlyTheNewRecords) {
     quorvel::queue_record(out_, kP1);
-    quorvel::flush_pending_output(out_);
+    flush();
     ASSERT_TRUE(std::filesystem::remove(out_.exchange_path));
 
     quorvel::queue_line(out_, kN1);
-    quorvel::flush_pending_output(out_);
+    flush();
     EXPECT_EQ(read_file(out_.exchange_path), as_stored(kN1));
 }
 
-TEST_F(RecordOutputTest, UnopenableExchangeFileIsRetriedWithoutRepeatingConsoleOrLog) {
-    // A folder in the file's place: the open fails even for root.
+// An hour of the line's full rate, 1,920 characters a second, while the
+// exchange file cannot be written: nothing is lost.
+TEST_F(RecordOutputTest, AnHourOfRecordsWaitsForAnUnwritableExchangeFile) {
     std::filesystem::create_directory(out_.exchange_path);
-
-    quorvel::queue_record(out_, kP1);
-    quorvel::flush_pending_output(out_);
-    quorvel::flush_pending_output(out_);
-    quorvel::queue_line(out_, kN1);
-    quorvel::flush_pending_output(out_);
-    quorvel::queue_record(out_, kS2);
-    quorvel::flush_pending_output(out_);
-
-    const std::string error = "error on opening exchange file\r\n";
-    EXPECT_EQ(console_.text(), kP1 + error + error + kN1 + error + kS2 + error);
-    EXPECT_EQ(log_.text(), as_stored(kP1 + kN1 + kS2));
-    EXPECT_EQ(pending(), kP1 + kN1 + kS2);
+    const std::size_t hour = 1920 * 3600;
+    std::size_t queued = 0;
+    std::size_t records = 0;
+    for (; queued < hour; queued += kP1.size(), ++records) {
+        quorvel::queue_record(out_, kP1);
+        if (records % 1000 == 0) {
+            flush(static_cast<int>(records));
+        }
+    }
+    EXPECT_TRUE(out_.outage.dropped.empty());
+    EXPECT_EQ(out_.pending_records, records);
 
     std::filesystem::remove(out_.exchange_path);
-    quorvel::flush_pending_output(out_);
-    EXPECT_EQ(read_file(out_.exchange_path), as_stored(kP1 + kN1 + kS2));
-    EXPECT_EQ(log_.text(), as_stored(kP1 + kN1 + kS2));
-    EXPECT_EQ(console_.text(), kP1 + error + error + kN1 + error + kS2 + error);
-    EXPECT_EQ(out_.pending_length, 0u);
+    EXPECT_EQ(flush(static_cast<int>(records)), quorvel::FlushResult::Written);
+    EXPECT_EQ(std::filesystem::file_size(out_.exchange_path), as_stored(kP1).size() * records);
+    EXPECT_EQ(log_.text().size(), as_stored(kP1).size() * records);
 }
 
-TEST_F(RecordOutputTest, FlushWaitsForALockedExchangeFileAndLosesNothing) {
+TEST_F(RecordOutputTest, FailuresAreReportedAtMostOnceASecondAndTheirEndOnce) {
+    // A folder in the file's place: the open fails even for root.
+    std::filesystem::create_directory(out_.exchange_path);
+    const std::string error = "error on opening exchange file\r\n";
     quorvel::queue_record(out_, kP1);
-    quorvel::flush_pending_output(out_);
+    EXPECT_EQ(flush(0), quorvel::FlushResult::Failed);
+    quorvel::queue_line(out_, kN1);
+    flush(400);
+    flush(999);
+    quorvel::queue_record(out_, kS2);
+    flush(1000);
+    flush(1500);
+    EXPECT_EQ(console_.text(), kP1 + error + kN1 + kS2 + error);
+    EXPECT_EQ(log_.text(), as_stored(kP1 + kN1 + kS2));
+    EXPECT_EQ(out_.pending, kP1 + kN1 + kS2);
 
-    // The display's side of the hand-over: lock, read, delete, unlock.
+    std::filesystem::remove(out_.exchange_path);
+    EXPECT_EQ(flush(1600), quorvel::FlushResult::Written);
+    EXPECT_EQ(read_file(out_.exchange_path), as_stored(kP1 + kN1 + kS2));
+    EXPECT_EQ(console_.text(), kP1 + error + kN1 + kS2 + error +
+                                   "exchange file written again: 3 records handed over\r\n");
+    // A new outage is reported at once.
+    std::filesystem::remove(out_.exchange_path);
+    std::filesystem::create_directory(out_.exchange_path);
+    quorvel::queue_record(out_, kP1);
+    flush(1700);
+    EXPECT_EQ(console_.text().substr(console_.text().size() - error.size()), error);
+}
+
+TEST_F(RecordOutputTest, LockHeldElsewhereKeepsRecordsPendingAndIsReportedOnlyWhenItLasts) {
+    quorvel::queue_record(out_, kP1);
+    flush();
     const int held = ::open(out_.exchange_path.c_str(), O_RDWR);
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
     quorvel::queue_line(out_, kN1);
-    std::atomic<bool> done{false};
-    std::thread flusher([&] {
-        quorvel::flush_pending_output(out_);
-        done = true;
-    });
-    // The console already has the record; the file must not yet.
-    ASSERT_TRUE(quorvel_test::wait_for([&] { return console_.text() == kP1 + kN1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(done);
-    const std::string taken = read_file(out_.exchange_path);
-    std::filesystem::remove(out_.exchange_path);
+    EXPECT_EQ(flush(0), quorvel::FlushResult::Locked);
+    flush(999);
+    EXPECT_EQ(console_.text(), kP1 + kN1);
+    flush(1000);
+    EXPECT_EQ(console_.text(), kP1 + kN1 + "exchange file locked by another program\r\n");
+
     ::flock(held, LOCK_UN);
     ::close(held);
+    EXPECT_EQ(flush(1100), quorvel::FlushResult::Written);
+    EXPECT_EQ(read_file(out_.exchange_path), as_stored(kP1 + kN1));
+}
 
-    flusher.join();
-    EXPECT_EQ(taken, as_stored(kP1));
-    // The record waiting for the lock went to the new file, not the deleted one.
-    EXPECT_EQ(read_file(out_.exchange_path), as_stored(kN1));
+TEST_F(RecordOutputTest, PastThePendingLimitRecordsReachOnlyConsoleAndLogAndAreCountedByKind) {
+    std::filesystem::create_directory(out_.exchange_path);
+    out_.pending_limit = kP1.size() + kN1.size();
+    quorvel::queue_record(out_, kP1);
+    quorvel::queue_line(out_, kN1);
+    quorvel::queue_record(out_, kP1);
+    quorvel::queue_line(out_, kN1);
+    quorvel::queue_line(out_, kN1);
+    quorvel::queue_record(out_, kS2);
+    flush(0);
+    EXPECT_EQ(out_.pending, kP1 + kN1);
+    EXPECT_EQ(log_.text(), as_stored(kP1 + kN1 + kP1 + kN1 + kN1 + kS2));
+
+    std::filesystem::remove(out_.exchange_path);
+    flush(100);
+    EXPECT_EQ(read_file(out_.exchange_path), as_stored(kP1 + kN1));
+    const std::string console = console_.text();
+    EXPECT_EQ(console.substr(console.find("exchange file written")),
+              "exchange file written again: 2 records handed over\r\n"
+              "records dropped, pending output full: 1 P, 2 N, 1 S,2\r\n");
+    // Counted anew for the next outage.
+    EXPECT_TRUE(out_.outage.dropped.empty());
+}
+
+TEST_F(RecordOutputTest, RecordsNeverHandedOverAreCountedAtTheEnd) {
+    struct Case {
+        const char* behaviour;
+        bool log;
+        std::size_t queued;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"all written", true, 0, ""},
+        {"with a log", true, 3,
+         "3 records not written to the exchange file; they are in the log\r\n"},
+        {"without a log", false, 1, "1 records not written to the exchange file\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        CapturedStream console;
+        RecordOutput out;
+        out.console = console.get();
+        out.log = c.log ? log_.get() : nullptr;
+        for (std::size_t i = 0; i < c.queued; ++i) {
+            quorvel::queue_line(out, kN1);
+        }
+        const std::string echoed = console.text();
+        EXPECT_EQ(quorvel::report_unwritten(out), c.queued == 0);
+        EXPECT_EQ(console.text().substr(echoed.size()), c.message);
+    }
 }
 
 } // namespace

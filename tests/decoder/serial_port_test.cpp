@@ -1,7 +1,9 @@
 #include "decoder/serial_port.h"
 
 #include "test_support.h"
+#include "tests/support/pseudo_terminal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -21,34 +23,14 @@ using quorvel_test::read_file;
 using quorvel_test::TempDir;
 using quorvel_test::write_file;
 
-// The master side of a fresh pseudo-terminal; the slave is what the decoder opens.
-class PseudoTerminal {
-public:
-    PseudoTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
-            slave_ = ::ptsname(master_);
-        }
-    }
-    ~PseudoTerminal() {
-        if (master_ >= 0) {
-            ::close(master_);
-        }
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-    int master() const { return master_; }
-    const std::string& slave() const { return slave_; }
+using harness::PseudoTerminal;
 
-private:
-    int master_ = -1;
-    std::string slave_;
-};
-
+// Where other serial programs look for the device's lock.
 std::string lock_file_for(const std::string& device) {
     char real[PATH_MAX];
-    const std::string path = ::realpath(device.c_str(), real) != nullptr ? real : device;
-    return quorvel::lock_directory() + "/LCK.." + path.substr(path.rfind('/') + 1);
+    std::string name = ::realpath(device.c_str(), real);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "/var/lock/LCK.." + name.substr(std::string("_dev_").size());
 }
 
 long lock_owner(const std::string& lock_path) {
@@ -58,11 +40,11 @@ long lock_owner(const std::string& lock_path) {
 class SerialPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (quorvel::lock_directory().empty()) {
-            GTEST_SKIP() << "no writable lock folder";
+        if (::access("/var/lock", W_OK) != 0) {
+            GTEST_SKIP() << "/var/lock cannot be written";
         }
-        ASSERT_FALSE(pty_.slave().empty());
-        lock_path_ = lock_file_for(pty_.slave());
+        ASSERT_FALSE(pty_.device().empty());
+        lock_path_ = lock_file_for(pty_.device());
     }
     void TearDown() override {
         quorvel::close_port(port_);
@@ -76,9 +58,9 @@ protected:
 };
 
 TEST_F(SerialPortTest, DeviceIsOpenedLockedAt19200EightNoneOneRaw) {
-    ASSERT_TRUE(quorvel::open_port(pty_.slave(), port_));
+    ASSERT_TRUE(quorvel::open_port(pty_.device(), port_));
     EXPECT_FALSE(port_.recorded);
-    EXPECT_EQ(port_.device, pty_.slave());
+    EXPECT_EQ(port_.device, pty_.device());
     EXPECT_EQ(port_.lock_path, lock_path_);
     EXPECT_EQ(lock_owner(lock_path_), ::getpid());
 
@@ -89,6 +71,8 @@ TEST_F(SerialPortTest, DeviceIsOpenedLockedAt19200EightNoneOneRaw) {
     EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB), 0u);
     EXPECT_EQ(tio.c_iflag & (INPCK | ICRNL | ISTRIP), 0u);
+    // The device side started at the kernel's defaults, software flow control on.
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY), 0u);
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
 
     // Bytes arrive exactly as sent: no line editing, no CR translation, no echo.
@@ -109,14 +93,14 @@ TEST_F(SerialPortTest, DeviceIsOpenedLockedAt19200EightNoneOneRaw) {
 }
 
 TEST_F(SerialPortTest, SecondOpenerIsRefusedUntilTheFirstClosesAndRemovesItsLock) {
-    ASSERT_TRUE(quorvel::open_port(pty_.slave(), port_));
-    EXPECT_FALSE(quorvel::open_port(pty_.slave(), second_));
+    ASSERT_TRUE(quorvel::open_port(pty_.device(), port_));
+    EXPECT_FALSE(quorvel::open_port(pty_.device(), second_));
     EXPECT_EQ(second_.fd, -1);
 
     quorvel::close_port(port_);
     EXPECT_FALSE(std::filesystem::exists(lock_path_));
     quorvel::close_port(port_);
-    EXPECT_TRUE(quorvel::open_port(pty_.slave(), second_));
+    EXPECT_TRUE(quorvel::open_port(pty_.device(), second_));
 }
 
 TEST_F(SerialPortTest, PortMapLinkAndDeviceShareOneLock) {
@@ -124,12 +108,12 @@ TEST_F(SerialPortTest, PortMapLinkAndDeviceShareOneLock) {
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     const auto ports = config.path() / "Veltaro" / "ports";
     std::filesystem::create_directories(ports);
-    std::filesystem::create_symlink(pty_.slave(), ports / "COM5");
+    std::filesystem::create_symlink(pty_.device(), ports / "COM5");
 
     ASSERT_TRUE(quorvel::open_port("com5", port_));
     EXPECT_EQ(port_.device, (ports / "COM5").string());
     EXPECT_EQ(port_.lock_path, lock_path_);
-    EXPECT_FALSE(quorvel::open_port(pty_.slave(), second_));
+    EXPECT_FALSE(quorvel::open_port(pty_.device(), second_));
     ::unsetenv("XDG_CONFIG_HOME");
 }
 
@@ -143,12 +127,30 @@ TEST_F(SerialPortTest, LockOfAnEndedProcessIsTakenOverAndOfALiveOneRespected) {
 
     // The blank-padded form other serial programs write, owned by init.
     write_file(lock_path_, "         1\n");
-    EXPECT_FALSE(quorvel::open_port(pty_.slave(), port_));
+    EXPECT_FALSE(quorvel::open_port(pty_.device(), port_));
     EXPECT_EQ(lock_owner(lock_path_), 1);
 
     write_file(lock_path_, std::to_string(child) + "\nminicom\nhost\n");
-    ASSERT_TRUE(quorvel::open_port(pty_.slave(), port_));
+    ASSERT_TRUE(quorvel::open_port(pty_.device(), port_));
     EXPECT_EQ(lock_owner(lock_path_), ::getpid());
+}
+
+TEST(SerialLockFile, IsNamedAfterTheDevicePathBelowDevWithSlashesAsUnderscores) {
+    if (::access("/var/lock", W_OK) != 0) {
+        GTEST_SKIP() << "/var/lock cannot be written";
+    }
+    struct Case {
+        std::string device;
+        std::string lock;
+    };
+    const Case cases[] = {
+        {"/dev/ttyS0", "/var/lock/LCK..ttyS0"},
+        {"/dev/serial/by-path/missing", "/var/lock/LCK..serial_by-path_missing"},
+        {"/srv/ports/com1", "/var/lock/LCK.._srv_ports_com1"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(quorvel::lock_file_path(c.device), c.lock) << c.device;
+    }
 }
 
 TEST(RecordedStream, RegularFileAndFifoAreOpenedReadOnlyWithoutLock) {

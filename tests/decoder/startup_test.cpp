@@ -4,7 +4,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,12 +176,33 @@ TEST(DecoderStartUp, BannerGivesTheBlockFiguresOfTheFirstPayload) {
 }
 
 TEST(DecoderStartUp, LogThatCannotBeCreatedIsReportedOnceAndTheRunGoesOn) {
-    TempDir dir;
-    write_file(dir.file("capture.txt"), "");
-    Decoder decoder(dir, {"-pcapture.txt", "-o", "missing/quorvel.log"});
-    EXPECT_EQ(decoder.wait(), 0);
-    EXPECT_EQ(decoder.out(), "error on opening output logging file, data will not be logged\r\n" +
-                                 banner("capture.txt", "SondrelMANTout.txt", 24));
+    struct Case {
+        const char* behaviour;
+        std::string name;
+        std::function<void(const TempDir&)> make;
+    };
+    const Case cases[] = {
+        {"missing folder", "missing/quorvel.log", [](const TempDir&) {}},
+        {"FIFO nobody reads", "quorvel.log",
+         [](const TempDir& dir) { ::mkfifo(dir.file("quorvel.log").c_str(), 0644); }},
+        {"link to another file", "quorvel.log",
+         [](const TempDir& dir) {
+             std::filesystem::create_symlink(dir.file("kept.txt"), dir.file("quorvel.log"));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        TempDir dir;
+        write_file(dir.file("capture.txt"), "");
+        write_file(dir.file("kept.txt"), "kept");
+        c.make(dir);
+        Decoder decoder(dir, {"-pcapture.txt", "-o", c.name});
+        EXPECT_EQ(decoder.wait(), 0);
+        EXPECT_EQ(decoder.out(),
+                  "error on opening output logging file, data will not be logged\r\n" +
+                      banner("capture.txt", "SondrelMANTout.txt", 24));
+        EXPECT_EQ(read_file(dir.file("kept.txt")), "kept");
+    }
 }
 
 TEST(DecoderStartUp, EmptyPortNameOpensNothingAndRunsUntilTerminated) {
@@ -284,6 +307,42 @@ TEST(DecoderStartUp, ConsoleThatCannotBeWrittenStopsNeitherDecodingNorTheFiles) 
     EXPECT_EQ(lines[2].substr(0, 4), "P,1,");
     EXPECT_EQ(lines[3].substr(0, 2), "N,");
     EXPECT_EQ(read_file(dir.file("quorvel.log")), records);
+}
+
+// A capture of count single-block packets: two records each.
+void write_capture(const TempDir& dir, int count) {
+    const sondrel::Bytes mant = {0x00, 0x00, 0x30, 0x04, 0x00, 0x07, 0xA1, 0xB2, 0xC3, 0xD4};
+    const auto code =
+        sondrel::encode_codewords(sondrel::make_codewords(sondrel::airlink_data(1, mant), 24));
+    std::string stream;
+    for (int i = 0; i < count; ++i) {
+        stream += sondrel::to_stream(code);
+    }
+    write_file(dir.file("capture.txt"), stream);
+}
+
+// SIGXFSZ would end the decoder; the records that do not fit are counted.
+TEST(DecoderOutput, FileSizeLimitLeavesWholeRecordsAndCountsTheRest) {
+    TempDir dir;
+    write_capture(dir, 30);
+    const std::string quorvel = VELTARO_BIN_DIR "/quorvel";
+    // dash counts the limit in blocks of 512 bytes; the console is a pipe.
+    const harness::Child child =
+        harness::spawn({"/bin/sh", "-c", "ulimit -f 10 && exec " + quorvel + " -pcapture.txt"},
+                       dir.path(), {}, true);
+    const std::string console = harness::read_output(child, false, 60);
+    EXPECT_EQ(harness::wait_exit(child.pid, 60), 3);
+    ::close(child.output);
+
+    const std::string written = read_file(dir.file("SondrelMANTout.txt"));
+    EXPECT_LE(written.size(), 5120u);
+    EXPECT_TRUE(written.empty() || written.ends_with("\r\r\n"));
+    const std::size_t records = split(written, '\n').size() - 1;
+    EXPECT_NE(console.find("error on writing exchange file\r\n"), std::string::npos);
+    EXPECT_NE(console.find(std::to_string(60 - records) +
+                           " records not written to the exchange file\r\n"),
+              std::string::npos)
+        << console;
 }
 
 } // namespace

@@ -26,6 +26,17 @@ using harness::TempDir;
 using harness::wait_for;
 using harness::write_file;
 
+// Queued record text split at each CR LF, without the line ends.
+inline std::vector<std::string> crlf_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find("\r\n", start);
+        lines.push_back(text.substr(start, end - start));
+        start = end == std::string::npos ? text.size() : end + 2;
+    }
+    return lines;
+}
+
 // A stdio stream whose text can be read back.
 class CapturedStream {
 public:

@@ -1,19 +1,16 @@
-// The decoder's receive path on arbitrary bytes: the packet state machine,
-// FEC with the real libfec, P and S records, the MANT stage and the flush to
-// an exchange file in a private folder. The first byte picks L (17..32); the
-// rest is the receiver's stream, replayed as a recorded port.
+// The packet state machine on arbitrary bytes: FEC with the real libfec, P
+// and S records, the MANT stage. The first byte picks L (17..32); the rest is
+// the receiver's stream, fed in pieces whose sizes the second byte picks, so
+// that packets also break across feeds.
 #include "decoder/fec.h"
-#include "decoder/receive.h"
+#include "decoder/packet_receiver.h"
 #include "decoder/records.h"
-#include "decoder/serial_port.h"
 
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <string>
-#include <sys/mman.h>
-#include <unistd.h>
+#include <span>
 
 namespace {
 
@@ -30,48 +27,26 @@ quorvel::FecContext& CodecsFor(int first_payload) {
     return *slot;
 }
 
-const std::string& ExchangePath() {
-    static const std::string path = [] {
-        char folder[] = "/tmp/fuzz-receive-XXXXXX";
-        if (::mkdtemp(folder) == nullptr) {
-            std::abort();
-        }
-        return std::string(folder) + "/exchange.txt";
-    }();
-    return path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
+    if (size < 2) {
         return 0;
     }
     const int first_payload = quorvel::kMinFirstPayload + data[0] % kLengths;
+    const std::size_t piece = 1 + data[1];
 
-    const int fd = ::memfd_create("stream", MFD_CLOEXEC);
-    if (fd < 0) {
+    quorvel::RecordOutput out;
+    out.console = nullptr;
+    int packets = 0;
+    quorvel::PacketReceiver receiver(CodecsFor(first_payload), out, [&] { ++packets; });
+    const std::span<const std::uint8_t> stream(data + 2, size - 2);
+    for (std::size_t at = 0; at < stream.size(); at += piece) {
+        receiver.feed(stream.subspan(at, std::min(piece, stream.size() - at)));
+    }
+    // Every packet asks for its end-of-packet bytes once and leaves a record.
+    if (packets > 0 && out.pending_records < static_cast<std::size_t>(packets)) {
         std::abort();
     }
-    std::size_t done = 1;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) {
-            std::abort();
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::lseek(fd, 0, SEEK_SET);
-
-    quorvel::Port port;
-    port.fd = fd;
-    port.recorded = true;
-    port.device = "fuzz-stream";
-    quorvel::RecordOutput out;
-    out.exchange_path = ExchangePath();
-    out.console = nullptr;
-    quorvel::run_receive_loop(port, CodecsFor(first_payload), out);
-    ::close(fd);
-    ::unlink(ExchangePath().c_str());
     return 0;
 }

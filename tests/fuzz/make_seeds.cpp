@@ -6,7 +6,8 @@
 // Writes OUTDIR/receive (1 to 3 packets each), OUTDIR/p_string (one P record
 // each), OUTDIR/ingest (1 to 4 records each) and OUTDIR/field_readers (the
 // byte text of N records). Every seed starts with the byte the target reads
-// first (L - 17, or the option bits).
+// first (L - 17, or the option bits); a receive seed's second byte sets the
+// size of the pieces its stream is fed in.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
         for (std::size_t k = i; k < packets.size() && k <= i + n % 3; ++k) {
             body += packets[k];
         }
-        WriteSeed(out / "receive", n, length_byte, body);
+        const char piece = static_cast<char>(n * 37 % 256);
+        WriteSeed(out / "receive", n, length_byte, piece + body);
     }
 
     const std::vector<std::string> records = Records(ReadFile(argv[2]));

@@ -59,8 +59,9 @@ QStringList Entries(const FDisplay& window, ListId list) {
     QStringList entries;
     for (int i = 0; i < window.Count(list); ++i) {
         const QString entry = QString::fromStdString(window.Entry(list, i));
-        // The decoder ends when the simulator closes its side: not a decoded line.
-        if (!entry.startsWith("  Decoder Program on")) {
+        // When the simulator closes its side the decoder reports the lost
+        // receiver (an S,13 record), or ends: neither is a decoded line.
+        if (!entry.startsWith("  Decoder Program on") && !entry.startsWith("  S,13,")) {
             entries << entry;
         }
     }

@@ -1,15 +1,9 @@
-#include "decoder/receive.h"
+#include "decoder/packet_receiver.h"
 
 #include "receive_helpers.h"
+#include "test_support.h"
 
-#include <atomic>
-#include <chrono>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <thread>
 
 namespace quorvel {
 namespace {
@@ -22,32 +16,39 @@ const char kNonHex2[] =
     "*Processing error (SBlk): non-hex ASCII char received in data; discarding packet";
 const char kBadFirst[] = "*Bad First Block, uncorrectable bit errors; discarding packet";
 
-// Decodes a capture file through the real loop; returns the exchange file's
-// records with timestamps and timings masked.
-std::vector<std::string> decode_capture(const std::string& stream, int first_payload,
-                                        bool masked = true) {
-    TempDir dir;
-    {
-        std::ofstream capture(dir / "capture.txt", std::ios::binary);
-        capture << stream;
-    }
-    Port port;
-    EXPECT_TRUE(open_port((dir / "capture.txt").string(), port));
-    EXPECT_TRUE(port.recorded);
+// A clock that moves on by one millisecond at every reading, from
+// 2014-06-04 20:25:26.007 UTC.
+long long g_clock_readings = 0;
+
+TimeMark stepping_clock() {
+    const long long ms = 7 + g_clock_readings++;
+    return {1401913526 + ms / 1000, static_cast<long>(ms % 1000)};
+}
+
+// What the state machine makes of a stream fed in one piece.
+struct Fed {
+    std::vector<std::string> records; // without line ends
+    int end_of_packet_calls = 0;
+};
+
+Fed feed_stream(const std::string& stream, int first_payload, bool masked = true) {
     FecContext fec;
     init_fec(fec, first_payload);
     RecordOutput out;
-    out.exchange_path = (dir / "exchange.txt").string();
     out.console = nullptr;
-    EXPECT_EQ(run_receive_loop(port, fec, out), 0);
-    close_port(port);
-    std::vector<std::string> records = read_records(dir / "exchange.txt");
-    if (masked) {
-        for (std::string& record : records) {
-            record = mask_record(record);
-        }
+    Fed fed;
+    g_clock_readings = 0;
+    PacketReceiver receiver(
+        fec, out, [&] { ++fed.end_of_packet_calls; }, stepping_clock);
+    receiver.feed(std::span(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size()));
+    for (const std::string& record : quorvel_test::crlf_lines(out.pending)) {
+        fed.records.push_back(masked ? mask_record(record) : record);
     }
-    return records;
+    return fed;
+}
+
+std::vector<std::string> decode_capture(const std::string& stream, int first_payload) {
+    return feed_stream(stream, first_payload).records;
 }
 
 struct StreamCase {
@@ -57,7 +58,7 @@ struct StreamCase {
     std::vector<int> rs;
 };
 
-TEST(ReceiveLoop, DecodesPacketsOfEveryBlockGeometry) {
+TEST(PacketReceiver, DecodesPacketsOfEveryBlockGeometry) {
     const StreamCase cases[] = {
         {"single block", 24, mant_packet(1234, counting_bytes(14)), {0}},
         {"MANT_len L-2 stays single", 24, mant_packet(5, counting_bytes(16)), {0}},
@@ -79,30 +80,23 @@ TEST(ReceiveLoop, DecodesPacketsOfEveryBlockGeometry) {
     }
 }
 
-TEST(ReceiveLoop, WritesUtcTimestampAndMicrosecondTimings) {
+TEST(PacketReceiver, WritesTheUtcTimeOfTheXAndTheDecodingTimes) {
+    // Clock readings: the "x", before and after the first block, the start
+    // and the end of the second blocks, one millisecond apart.
     const Bytes mant = mant_packet(1, counting_bytes(60));
     const std::vector<std::string> records =
-        decode_capture(packet_stream(sondrel::airlink_data(0, mant), 24), 24, false);
+        feed_stream(packet_stream(sondrel::airlink_data(0, mant), 24), 24, false).records;
     ASSERT_EQ(records.size(), 2u);
     const std::vector<std::string> f = split_fields(records[0]);
-    EXPECT_EQ(f[2].size(), 4u);
-    for (int i = 3; i <= 6; ++i) {
-        EXPECT_EQ(f[i].size(), 2u) << i;
-    }
-    ASSERT_EQ(f[7].size(), 6u);
-    EXPECT_EQ(f[7][2], '.');
-    for (const std::string& timing : {f[f.size() - 2], f.back()}) {
-        ASSERT_FALSE(timing.empty());
-        EXPECT_EQ(std::stoll(timing) % 1000, 0) << timing;
-    }
+    EXPECT_EQ(join_fields({f.begin() + 2, f.begin() + 8}), "2014,06,04,20,25,26.007");
+    EXPECT_EQ(f[f.size() - 2], "1000");
+    EXPECT_EQ(f.back(), "1000");
     // The N record repeats the date with the seconds to four decimals.
     const std::vector<std::string> n = split_fields(records[1]);
-    EXPECT_EQ(std::vector<std::string>(n.begin() + 1, n.begin() + 6),
-              std::vector<std::string>(f.begin() + 2, f.begin() + 7));
-    EXPECT_EQ(n[6], std::to_string(std::stoi(f[7].substr(0, 2))) + "." + f[7].substr(3) + "0");
+    EXPECT_EQ(join_fields({n.begin() + 1, n.begin() + 7}), "2014,06,04,20,25,26.0070");
 }
 
-TEST(ReceiveLoop, ReedSolomonAndViterbiResultsReachTheRecord) {
+TEST(PacketReceiver, ReedSolomonAndViterbiResultsReachTheRecord) {
     const Bytes mant = mant_packet(77, counting_bytes(40));
     const Bytes airlink = sondrel::airlink_data(1, mant);
 
@@ -124,7 +118,7 @@ TEST(ReceiveLoop, ReedSolomonAndViterbiResultsReachTheRecord) {
     EXPECT_EQ(records[0], expected_p_record(airlink, 24, {0, 0}));
 }
 
-TEST(ReceiveLoop, UncorrectableFirstBlockGivesS1AndIgnoresItsSecondBlocks) {
+TEST(PacketReceiver, UncorrectableFirstBlockGivesS1AndIgnoresItsSecondBlocks) {
     const Bytes mant = mant_packet(77, counting_bytes(70));
     const Bytes airlink = sondrel::airlink_data(2, mant);
     Faults faults;
@@ -145,7 +139,7 @@ TEST(ReceiveLoop, UncorrectableFirstBlockGivesS1AndIgnoresItsSecondBlocks) {
     EXPECT_EQ(records[2], expected_n_record(good));
 }
 
-TEST(ReceiveLoop, BadSecondBlockIsReportedAndItsMantPacketsSkipped) {
+TEST(PacketReceiver, BadSecondBlockIsReportedAndItsMantPacketsSkipped) {
     // Packet 2's payload ends with the second of four second blocks, which fails.
     const Bytes p1 = mant_packet(1, counting_bytes(10));
     const Bytes p2 = mant_packet(2, counting_bytes(64));
@@ -171,7 +165,7 @@ TEST(ReceiveLoop, BadSecondBlockIsReportedAndItsMantPacketsSkipped) {
     EXPECT_EQ(records[3], expected_n_record(p4));
 }
 
-TEST(ReceiveLoop, NonHexAndXInsidePacketsAbortThemAndTheNextPacketSurvives) {
+TEST(PacketReceiver, NonHexAndXInsidePacketsAbortThemAndTheNextPacketSurvives) {
     const Bytes mant = mant_packet(40, counting_bytes(40));
     const Bytes airlink = sondrel::airlink_data(5, mant);
     const std::string stream = packet_stream(airlink, 24);
@@ -207,111 +201,43 @@ TEST(ReceiveLoop, NonHexAndXInsidePacketsAbortThemAndTheNextPacketSurvives) {
     }
 }
 
-// A raw pseudo-terminal standing in for the receiver.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    Pty() {
-        termios raw{};
-        cfmakeraw(&raw);
-        EXPECT_EQ(openpty(&master, &slave, nullptr, &raw, nullptr), 0);
-    }
-    ~Pty() {
-        if (master >= 0) {
-            close(master);
-        }
-    }
-};
-
-// Reads what the decoder wrote back until count bytes came or the deadline passed.
-std::string read_back(int fd, std::size_t count, int seconds = 20) {
-    std::string bytes;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (bytes.size() < count && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
-            char chunk[64];
-            const ssize_t n = read(fd, chunk, sizeof chunk);
-            if (n > 0) {
-                bytes.append(chunk, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    return bytes;
-}
-
-TEST(ReceiveLoop, WritesFiveZeroBytesPerPacketAndStopsCleanlyOnRequest) {
-    TempDir dir;
-    Pty pty;
-    Port port;
-    port.fd = pty.slave;
-    port.device = "pty";
-    FecContext fec;
-    init_fec(fec, 24);
-    RecordOutput out;
-    out.exchange_path = (dir / "exchange.txt").string();
-    out.console = nullptr;
-    int status = -1;
-    std::thread loop([&] { status = run_receive_loop(port, fec, out); });
-
-    const Bytes single = mant_packet(1, counting_bytes(10));
-    const Bytes multi = mant_packet(2, counting_bytes(100));
-    const std::string multi_stream = packet_stream(sondrel::airlink_data(0, multi), 24);
+TEST(PacketReceiver, AsksForTheEndOfPacketBytesOncePerPacketAndBeforeDecodingSecondBlocks) {
+    const Bytes single = sondrel::airlink_data(0, mant_packet(1, counting_bytes(10)));
+    const std::string multi =
+        packet_stream(sondrel::airlink_data(0, mant_packet(2, counting_bytes(100))), 24);
     Faults bad;
     bad.first_symbols = 12;
-    // P, S,2 (aborted by the next x), P with second blocks, S,1, S,3 at the end.
-    const std::string stream = packet_stream(sondrel::airlink_data(0, single), 24) +
-                               multi_stream.substr(0, 30) + multi_stream +
-                               packet_stream(sondrel::airlink_data(0, multi), 24, bad) +
-                               multi_stream.substr(0, 200) + "G";
-    ASSERT_EQ(write(pty.master, stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
-    const std::string back = read_back(pty.master, 25);
-    EXPECT_EQ(back, std::string(25, '\0'));
+    struct Case {
+        const char* behaviour;
+        std::string stream;
+        int calls;
+    };
+    const Case cases[] = {
+        {"single-block P", packet_stream(single, 24), 1},
+        {"P with second blocks", multi, 1},
+        {"S,2 when an x cuts the first block", multi.substr(0, 30) + multi, 2},
+        {"S,1, its second blocks ignored",
+         packet_stream(sondrel::airlink_data(0, mant_packet(2, counting_bytes(100))), 24, bad), 1},
+        {"S,3 for a non-hex byte in the second blocks", multi.substr(0, 200) + "G", 1},
+        {"a cut packet waits for more", multi.substr(0, 200), 0},
+        {"noise outside packets", "\r\n0123ABC\x11\x13", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        EXPECT_EQ(feed_stream(c.stream, 24).end_of_packet_calls, c.calls);
+    }
 
-    request_receive_stop();
-    loop.join();
-    EXPECT_EQ(status, 0);
-    close(pty.slave);
-    const std::vector<std::string> records = read_records(dir / "exchange.txt");
-    ASSERT_EQ(records.size(), 7u);
-    EXPECT_EQ(records[0].substr(0, 2), "P,");
-    EXPECT_EQ(records[2].substr(0, 4), "S,2,");
-    EXPECT_EQ(records[3].substr(0, 2), "P,");
-    EXPECT_EQ(records[5].substr(0, 4), "S,1,");
-    EXPECT_EQ(records[6].substr(0, 4), "S,3,");
-    // No further bytes: the S,1 packet's second blocks were ignored.
-    EXPECT_EQ(read_back(pty.master, 1, 1), "");
-}
-
-TEST(ReceiveLoop, SurvivesTheReceiverGoingAwayUntilStopped) {
-    TempDir dir;
-    auto pty = std::make_unique<Pty>();
-    Port port;
-    port.fd = pty->slave;
-    port.device = (dir / "gone").string();
+    // The receiver gets its bytes while the second blocks are still undecoded.
     FecContext fec;
     init_fec(fec, 24);
     RecordOutput out;
-    out.exchange_path = (dir / "exchange.txt").string();
     out.console = nullptr;
-    int status = -1;
-    std::atomic<bool> finished = false;
-    std::thread loop([&] {
-        status = run_receive_loop(port, fec, out);
-        finished = true;
-    });
-    const std::string stream = packet_stream(sondrel::airlink_data(0, mant_packet(1, {})), 24);
-    ASSERT_EQ(write(pty->master, stream.data(), stream.size()),
-              static_cast<ssize_t>(stream.size()));
-    EXPECT_EQ(read_back(pty->master, 5).size(), 5u);
-    pty.reset(); // the receiver's side closes: a hang-up on the decoder's side
-    // Still running: give it a moment in which a wrongly ending loop would end.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(finished);
-    request_receive_stop();
-    loop.join();
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_records(dir / "exchange.txt").size(), 2u);
+    std::string queued_at_call = "none";
+    PacketReceiver receiver(fec, out, [&] { queued_at_call = out.pending; });
+    receiver.feed(std::span(reinterpret_cast<const std::uint8_t*>(multi.data()), multi.size()));
+    EXPECT_EQ(queued_at_call, "");
+    EXPECT_EQ(out.pending.substr(0, 2), "P,");
+    EXPECT_EQ(receiver.state(), RxState::IDLE);
 }
 
 struct ElapsedCase {
