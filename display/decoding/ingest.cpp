@@ -329,6 +329,9 @@ std::vector<std::string> ListRecords(MStart& m, std::string_view content) {
         if (m.ui.IsSelected(OptionId::optDisplayed)) {
             SaveRawReport(m);
         }
+        if (m.Sink != nullptr) {
+            m.Sink->OnRecord(line);
+        }
         if (line[0] == 'N') {
             n_queue.emplace_back(line);
         }

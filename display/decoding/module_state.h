@@ -5,6 +5,7 @@
 
 #include "display/decoding/controls.h"
 #include "display/decoding/datetime.h"
+#include "display/decoding/reading_sink.h"
 
 #include <array>
 #include <cstdint>
@@ -28,7 +29,8 @@ struct MStart {
     double SourceFilter = 0;
     std::string NRecord;
     std::string MessageText;
-    bool CycleRunning = false; // a tick that falls due inside a cycle starts none
+    bool CycleRunning = false;   // a tick that falls due inside a cycle starts none
+    ReadingSink* Sink = nullptr; // receives what is listed, as data; optional
 
     // MANT header of the current N record
     bool RecordSelected = false;
