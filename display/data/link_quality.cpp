@@ -1,0 +1,106 @@
+#include "display/data/link_quality.h"
+
+#include "display/data/numbers.h"
+#include "display/data/utc_time.h"
+
+#include <vector>
+
+namespace veltaro::data {
+
+namespace {
+
+// Field indexes of a P record: kind, ALRES, six time fields, MANT_len, then
+// the block groups (blk_len, blk_len data bytes, rs_errs) and one or two
+// timing fields.
+constexpr std::size_t kPYearField = 2;
+constexpr std::size_t kPFirstGroup = 9;
+constexpr std::size_t kNYearField = 1;
+
+std::vector<std::string_view> SplitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = line.find(',', start);
+        fields.push_back(line.substr(start, comma - start));
+        if (comma == std::string_view::npos) {
+            return fields;
+        }
+        start = comma + 1;
+    }
+}
+
+// A field that must be a small whole number.
+std::optional<int> Integer(std::string_view field) {
+    const std::optional<long long> value = WholeNumber(field);
+    if (!value || *value < -1 || *value > 65535) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
+
+} // namespace
+
+std::optional<LinkQuality> PRecordLinkQuality(std::string_view line) {
+    if (!line.starts_with("P,")) {
+        return std::nullopt;
+    }
+    const std::vector<std::string_view> fields = SplitFields(line);
+    LinkQuality link;
+    std::size_t at = kPFirstGroup;
+    // A group takes at least three fields and one timing field follows the
+    // last group; fewer than three fields left are the timing fields.
+    do {
+        const std::optional<int> length = Integer(at < fields.size() ? fields[at] : "");
+        if (!length || *length < 1 || at + *length + 2 >= fields.size()) {
+            return std::nullopt;
+        }
+        const std::optional<int> result = Integer(fields[at + *length + 1]);
+        if (!result) {
+            return std::nullopt;
+        }
+        if (*result == -1) {
+            ++link.failed;
+        } else {
+            link.corrected += *result;
+        }
+        at += static_cast<std::size_t>(*length) + 2;
+    } while (fields.size() - at >= 3);
+    return link;
+}
+
+void LinkQualityMatcher::OnRecord(std::string_view line) {
+    if (line.starts_with("P,")) {
+        recent_frames_.push_back({ReceiveMillis(line, kPYearField), PRecordLinkQuality(line)});
+        if (recent_frames_.size() > kRecentFrames) {
+            recent_frames_.pop_front();
+        }
+        return;
+    }
+    if (!line.starts_with("N,")) {
+        return;
+    }
+    Frame record{ReceiveMillis(line, kNYearField), std::nullopt};
+    for (auto frame = recent_frames_.rbegin(); frame != recent_frames_.rend(); ++frame) {
+        if (record.received && frame->received == record.received) {
+            record.link = frame->link;
+            break;
+        }
+    }
+    waiting_records_.push_back(record);
+    if (waiting_records_.size() > kMaxWaiting) {
+        waiting_records_.pop_front();
+    }
+}
+
+std::optional<LinkQuality> LinkQualityMatcher::ForPacket(std::int64_t received) {
+    while (!waiting_records_.empty()) {
+        const Frame record = waiting_records_.front();
+        waiting_records_.pop_front();
+        if (record.received == received) {
+            return record.link;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace veltaro::data
