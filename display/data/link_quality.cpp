@@ -3,7 +3,7 @@
 #include "display/data/numbers.h"
 #include "display/data/utc_time.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace veltaro::data {
 
@@ -16,18 +16,37 @@ constexpr std::size_t kPYearField = 2;
 constexpr std::size_t kPFirstGroup = 9;
 constexpr std::size_t kNYearField = 1;
 
-std::vector<std::string_view> SplitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = line.find(',', start);
-        fields.push_back(line.substr(start, comma - start));
-        if (comma == std::string_view::npos) {
-            return fields;
+// Walks the comma-separated fields of a line without copying them.
+class Fields {
+public:
+    explicit Fields(std::string_view line)
+        : line_(line),
+          left_(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1) {}
+
+    std::size_t Left() const { return left_; }
+
+    std::string_view Next() {
+        if (left_ == 0) {
+            return {};
         }
-        start = comma + 1;
+        const std::size_t comma = line_.find(',', at_);
+        const std::string_view field = line_.substr(at_, comma - at_);
+        at_ = comma == std::string_view::npos ? line_.size() : comma + 1;
+        --left_;
+        return field;
     }
-}
+
+    void Skip(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Next();
+        }
+    }
+
+private:
+    std::string_view line_;
+    std::size_t at_ = 0;
+    std::size_t left_;
+};
 
 // A field that must be a small whole number.
 std::optional<int> Integer(std::string_view field) {
@@ -44,17 +63,18 @@ std::optional<LinkQuality> PRecordLinkQuality(std::string_view line) {
     if (!line.starts_with("P,")) {
         return std::nullopt;
     }
-    const std::vector<std::string_view> fields = SplitFields(line);
+    Fields fields(line);
+    fields.Skip(kPFirstGroup);
     LinkQuality link;
-    std::size_t at = kPFirstGroup;
     // A group takes at least three fields and one timing field follows the
     // last group; fewer than three fields left are the timing fields.
     do {
-        const std::optional<int> length = Integer(at < fields.size() ? fields[at] : "");
-        if (!length || *length < 1 || at + *length + 2 >= fields.size()) {
+        const std::optional<int> length = fields.Left() > 0 ? Integer(fields.Next()) : std::nullopt;
+        if (!length || *length < 1 || static_cast<std::size_t>(*length) + 2 > fields.Left()) {
             return std::nullopt;
         }
-        const std::optional<int> result = Integer(fields[at + *length + 1]);
+        fields.Skip(static_cast<std::size_t>(*length));
+        const std::optional<int> result = Integer(fields.Next());
         if (!result) {
             return std::nullopt;
         }
@@ -63,8 +83,7 @@ std::optional<LinkQuality> PRecordLinkQuality(std::string_view line) {
         } else {
             link.corrected += *result;
         }
-        at += static_cast<std::size_t>(*length) + 2;
-    } while (fields.size() - at >= 3);
+    } while (fields.Left() >= 3);
     return link;
 }
 

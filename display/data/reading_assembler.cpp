@@ -65,7 +65,7 @@ void ReadingAssembler::OnReading(const ReadingEvent& event) {
     if (!have_packet_) {
         return; // a reading always follows its packet's header line
     }
-    Reading reading;
+    Reading& reading = reading_;
     reading.packet = &packet_;
     reading.time = event.time;
     reading.type = event.type;
@@ -75,6 +75,9 @@ void ReadingAssembler::OnReading(const ReadingEvent& event) {
     reading.value_bits = event.value_bits;
     reading.text = event.text;
     reading.tips.assign(event.tips.begin(), event.tips.end());
+    reading.station = nullptr;
+    reading.sensor_entry = nullptr;
+    reading.scaled.reset();
     if (registry_ != nullptr && packet_.address) {
         reading.station = registry_->Station(*packet_.address);
         reading.sensor_entry = registry_->Sensor(*packet_.address, event.sensor);

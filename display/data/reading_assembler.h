@@ -32,6 +32,7 @@ private:
     LinkQualityMatcher link_quality_;
     Packet packet_; // the packet the next readings belong to
     bool have_packet_ = false;
+    Reading reading_; // reused, so its tips keep their room
 };
 
 } // namespace veltaro::data

@@ -4,6 +4,7 @@
 #include "display/decoding/procedures.h"
 
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -42,6 +43,11 @@ std::string Iso(std::int64_t seconds, const char* fraction) {
 // A field read as the display reads number fields; none when it is beyond
 // any date.
 std::optional<double> FieldNumber(std::string_view field) {
+    double plain = 0;
+    const auto result = std::from_chars(field.data(), field.data() + field.size(), plain);
+    if (result.ec == std::errc() && result.ptr == field.data() + field.size()) {
+        return std::fabs(plain) > 1e9 ? std::nullopt : std::optional<double>(plain);
+    }
     try {
         const double value = LeadingNumber(field);
         if (std::fabs(value) > 1e9) {
