@@ -1,359 +1,215 @@
 #include "display/data/archive.h"
 
-#include "display/data/numbers.h"
-#include "display/data/utc_time.h"
-
-#include <nlohmann/json.hpp>
-#include <sqlite3.h>
-
-#include <stdexcept>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <utility>
 
 namespace veltaro::data {
 
 namespace {
 
-// Readers (the stations screen) never block the writer in WAL mode; another
-// writer may hold the database for a moment.
-constexpr int kBusyTimeoutMs = 100;
-// A cycle bigger than this (an import) is written in several transactions,
-// so memory stays bounded.
+// A big cycle (an import, a backlog) is handed over in parts of this size,
+// and the writer takes about this much into one transaction.
 constexpr std::size_t kBatchReadings = 20000;
-// During an outage at most this many packets wait; older ones are dropped
-// and counted.
-constexpr std::size_t kMaxPendingPackets = 100000;
-
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS packets (
-    id INTEGER PRIMARY KEY,
-    received TEXT NOT NULL,
-    source INTEGER NOT NULL,
-    test INTEGER NOT NULL,
-    hop_limit INTEGER NOT NULL,
-    packet_id INTEGER NOT NULL,
-    bytes INTEGER,
-    path TEXT NOT NULL,
-    fec_corrected INTEGER,
-    fec_failed INTEGER,
-    record TEXT NOT NULL UNIQUE
-);
-CREATE INDEX IF NOT EXISTS packets_by_source ON packets (source, received);
-CREATE TABLE IF NOT EXISTS readings (
-    id INTEGER PRIMARY KEY,
-    packet INTEGER NOT NULL REFERENCES packets (id),
-    received TEXT NOT NULL,
-    time TEXT NOT NULL,
-    source INTEGER NOT NULL,
-    kind TEXT NOT NULL,
-    sensor INTEGER NOT NULL,
-    value,
-    text TEXT NOT NULL,
-    value_type TEXT NOT NULL,
-    value_bytes INTEGER,
-    value_bits INTEGER NOT NULL,
-    UNIQUE (received, source, kind, sensor, time, text)
-);
-CREATE INDEX IF NOT EXISTS readings_by_sensor ON readings (source, sensor, time);
-CREATE TABLE IF NOT EXISTS tips (
-    reading INTEGER NOT NULL REFERENCES readings (id),
-    tip INTEGER NOT NULL,
-    time TEXT NOT NULL,
-    PRIMARY KEY (reading, tip)
-) WITHOUT ROWID;
-PRAGMA user_version = 1;
-)sql";
-
-constexpr const char* kInsertPacket =
-    "INSERT INTO packets (received, source, test, hop_limit, packet_id, bytes, path, "
-    "fec_corrected, fec_failed, record) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
-    "ON CONFLICT (record) DO NOTHING RETURNING id";
-// A packet stored before: its link quality is filled in if it was unknown.
-constexpr const char* kKnownPacket =
-    "UPDATE packets SET fec_corrected = coalesce(fec_corrected, ?8), "
-    "fec_failed = coalesce(fec_failed, ?9) WHERE record = ?10 RETURNING id";
-constexpr const char* kInsertReading =
-    "INSERT INTO readings (packet, received, time, source, kind, sensor, value, text, "
-    "value_type, value_bytes, value_bits) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
-    "ON CONFLICT DO NOTHING RETURNING id";
-constexpr const char* kInsertTip = "INSERT INTO tips (reading, tip, time) VALUES (?1, ?2, ?3)";
-
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-
-struct DatabaseDeleter {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-
-void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
-    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_TRANSIENT);
-}
-
-void BindOptional(sqlite3_stmt* statement, int index, const std::optional<int>& value) {
-    if (value) {
-        sqlite3_bind_int(statement, index, *value);
-    } else {
-        sqlite3_bind_null(statement, index);
-    }
-}
-
-void BindSource(sqlite3_stmt* statement, int index, const Packet& packet) {
-    if (packet.address) {
-        sqlite3_bind_int(statement, index, *packet.address);
-    } else {
-        BindText(statement, index, packet.source);
-    }
-}
-
-void BindValue(sqlite3_stmt* statement, int index, const Reading& reading) {
-    if (!reading.value) {
-        sqlite3_bind_null(statement, index);
-    } else if (reading.IsInteger()) {
-        sqlite3_bind_int64(statement, index, static_cast<sqlite3_int64>(*reading.value));
-    } else {
-        sqlite3_bind_double(statement, index, *reading.value);
-    }
-}
-
-std::string PathText(const Packet& packet) {
-    nlohmann::json path = nlohmann::json::array();
-    for (const std::string& address : packet.path) {
-        const std::optional<long long> number = WholeNumber(address);
-        path.push_back(number ? nlohmann::json(*number) : nlohmann::json(address));
-    }
-    return path.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+// Readings the writer may be behind by. Past this the owner waits for it,
+// except during an outage, when the oldest packets are dropped and counted.
+constexpr std::size_t kMaxQueuedReadings = 1000000;
+constexpr std::size_t kMaxSpares = 4;
+constexpr auto kRetryInterval = std::chrono::seconds(1);
 
 } // namespace
 
-// An open database with its statements; any SQLite failure throws
-// std::runtime_error with SQLite's description.
-class Archive::Connection {
-public:
-    explicit Connection(const std::string& path) {
-        sqlite3* db = nullptr;
-        const int opened =
-            sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        db_.reset(db); // closed even when the open failed
-        Check(opened);
-        sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        Execute("PRAGMA journal_mode = WAL");
-        Execute("PRAGMA synchronous = NORMAL");
-        Execute(kSchema);
-        insert_packet_ = Prepare(kInsertPacket);
-        known_packet_ = Prepare(kKnownPacket);
-        insert_reading_ = Prepare(kInsertReading);
-        insert_tip_ = Prepare(kInsertTip);
-    }
-
-    void Execute(const char* sql) {
-        Check(sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr));
-    }
-
-    // Ends a failed transaction; a failure here changes nothing more.
-    void RollBack() { sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
-
-    // The packet's row id, and whether the row is new.
-    std::pair<sqlite3_int64, bool> StorePacket(const Packet& packet) {
-        sqlite3_stmt* s = insert_packet_.get();
-        BindText(s, 1, IsoMillis(packet.received));
-        BindSource(s, 2, packet);
-        sqlite3_bind_int(s, 3, packet.test ? 1 : 0);
-        sqlite3_bind_int(s, 4, packet.hop_limit);
-        sqlite3_bind_int(s, 5, packet.packet_id);
-        BindOptional(s, 6, packet.bytes);
-        BindText(s, 7, PathText(packet));
-        BindLink(s, packet);
-        if (const auto id = StepForId(s)) {
-            return {*id, true};
-        }
-        sqlite3_stmt* known = known_packet_.get();
-        BindLink(known, packet);
-        if (const auto id = StepForId(known)) {
-            return {*id, false};
-        }
-        throw std::runtime_error("a packet could be neither added nor found");
-    }
-
-    // The reading's row id when it is new; none when it is stored already.
-    std::optional<sqlite3_int64> StoreReading(sqlite3_int64 packet_id, const Packet& packet,
-                                              const Reading& reading) {
-        sqlite3_stmt* s = insert_reading_.get();
-        sqlite3_bind_int64(s, 1, packet_id);
-        BindText(s, 2, IsoMillis(packet.received));
-        BindText(s, 3, IsoSeconds(reading.time));
-        BindSource(s, 4, packet);
-        BindText(s, 5, std::string(KindName(reading.type)));
-        sqlite3_bind_int64(s, 6, reading.sensor);
-        BindValue(s, 7, reading);
-        BindText(s, 8, reading.text);
-        BindText(s, 9, std::string(ValueKindName(reading.value_kind)));
-        BindOptional(s, 10,
-                     reading.value_bits % 8 == 0 ? std::optional<int>(reading.value_bits / 8)
-                                                 : std::nullopt);
-        sqlite3_bind_int(s, 11, reading.value_bits);
-        return StepForId(s);
-    }
-
-    void StoreTip(sqlite3_int64 reading_id, int tip, std::int64_t time) {
-        sqlite3_stmt* s = insert_tip_.get();
-        sqlite3_bind_int64(s, 1, reading_id);
-        sqlite3_bind_int(s, 2, tip);
-        BindText(s, 3, IsoSeconds(time));
-        const int stepped = sqlite3_step(s);
-        sqlite3_reset(s);
-        if (stepped != SQLITE_DONE) {
-            Check(stepped);
-        }
-    }
-
-private:
-    void Check(int result) {
-        if (result != SQLITE_OK) {
-            throw std::runtime_error(db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(result));
-        }
-    }
-
-    Statement Prepare(const char* sql) {
-        sqlite3_stmt* statement = nullptr;
-        Check(
-            sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr));
-        return Statement(statement);
-    }
-
-    static void BindLink(sqlite3_stmt* s, const Packet& packet) {
-        BindOptional(s, 8, packet.link ? std::optional<int>(packet.link->corrected) : std::nullopt);
-        BindOptional(s, 9, packet.link ? std::optional<int>(packet.link->failed) : std::nullopt);
-        BindText(s, 10, packet.record);
-    }
-
-    // Runs a statement that returns at most one id.
-    std::optional<sqlite3_int64> StepForId(sqlite3_stmt* s) {
-        std::optional<sqlite3_int64> id;
-        int stepped = sqlite3_step(s);
-        if (stepped == SQLITE_ROW) {
-            id = sqlite3_column_int64(s, 0);
-            stepped = sqlite3_step(s);
-        }
-        const int reset = sqlite3_reset(s);
-        if (stepped != SQLITE_DONE) {
-            Check(reset != SQLITE_OK ? reset : stepped);
-        }
-        return id;
-    }
-
-    std::unique_ptr<sqlite3, DatabaseDeleter> db_;
-    Statement insert_packet_;
-    Statement known_packet_;
-    Statement insert_reading_;
-    Statement insert_tip_;
-};
-
 Archive::Archive(std::string path, Report report)
-    : path_(std::move(path)), report_(std::move(report)) {}
+    : path_(std::move(path)), report_(std::move(report)), writer_([this] { WriterLoop(); }) {}
 
-Archive::~Archive() = default;
+Archive::~Archive() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+        retry_now_ = true;
+    }
+    wake_writer_.notify_all();
+    writer_.join();
+}
 
 void Archive::OnPacket(const Packet& packet) {
-    // During an outage the next try waits for the end of the cycle.
-    if (pending_readings_ >= kBatchReadings && !outage_) {
+    if (collecting_.readings.size() >= kBatchReadings) {
         Commit();
     }
-    if (pending_.size() >= kMaxPendingPackets) {
-        pending_readings_ -= pending_.front().readings.size();
-        pending_.pop_front();
-        ++lost_packets_;
-    }
-    pending_.push_back({packet, {}});
+    collecting_.Add(packet);
 }
 
 void Archive::OnReading(const Reading& reading) {
-    if (pending_.empty()) {
-        return;
+    if (!collecting_.Empty()) {
+        collecting_.Add(reading);
     }
-    Reading& stored = pending_.back().readings.emplace_back(reading);
-    // Only the packet it is pending with is used; the others may not live on.
-    stored.packet = nullptr;
-    stored.station = nullptr;
-    stored.sensor_entry = nullptr;
-    ++pending_readings_;
 }
 
 bool Archive::Commit() {
-    if (pending_.empty()) {
-        return true;
-    }
-    try {
-        if (!connection_) {
-            connection_ = std::make_unique<Connection>(path_);
+    std::unique_lock lock(mutex_);
+    if (!collecting_.Empty()) {
+        queued_readings_ += collecting_.readings.size();
+        ArchiveBatch next;
+        if (!spares_.empty()) {
+            next = std::move(spares_.back());
+            spares_.pop_back();
+        } else {
+            // The writer still has the spare room: make as much again at once.
+            next.Reserve(collecting_);
         }
-        if (!WritePending()) {
-            return false;
-        }
-    } catch (const std::exception& error) {
-        Fail(error.what());
-        return false;
+        queue_.push_back(std::exchange(collecting_, std::move(next)));
+        MakeRoom(lock);
+        wake_writer_.notify_all();
     }
-    pending_.clear();
-    pending_readings_ = 0;
-    if (outage_) {
-        Recovered();
-    }
-    return true;
+    const bool healthy = !outage_;
+    lock.unlock();
+    Reported();
+    return healthy;
 }
 
-bool Archive::WritePending() {
-    connection_->Execute("BEGIN IMMEDIATE");
-    long long packets = 0;
-    long long readings = 0;
-    try {
-        for (const PendingPacket& pending : pending_) {
-            const auto [packet_id, added] = connection_->StorePacket(pending.packet);
-            packets += added ? 1 : 0;
-            for (const Reading& reading : pending.readings) {
-                const auto reading_id =
-                    connection_->StoreReading(packet_id, pending.packet, reading);
-                if (!reading_id) {
-                    continue; // stored before, with its tips
-                }
-                ++readings;
-                for (std::size_t k = 0; k < reading.tips.size(); ++k) {
-                    connection_->StoreTip(*reading_id, static_cast<int>(k) + 1, reading.tips[k]);
-                }
-            }
-        }
-        connection_->Execute("COMMIT");
-    } catch (const std::exception& error) {
-        connection_->RollBack();
-        Fail(error.what());
-        return false;
-    }
-    packets_added_ += packets;
-    readings_added_ += readings;
-    return true;
+bool Archive::Flush() {
+    Commit();
+    std::unique_lock lock(mutex_);
+    const long long tries = tries_;
+    retry_now_ = true;
+    wake_writer_.notify_all();
+    written_.wait(lock,
+                  [&] { return !writing_ && (queue_.empty() || (outage_ && tries_ > tries)); });
+    const bool all_written = queue_.empty() && !outage_;
+    lock.unlock();
+    Reported();
+    return all_written;
 }
 
-void Archive::Fail(const std::string& description) {
-    // Opened again at the next Commit: the file may have been replaced or
-    // the disk freed meanwhile.
-    connection_.reset();
+long long Archive::PacketsAdded() const {
+    const std::lock_guard lock(mutex_);
+    return packets_added_;
+}
+
+long long Archive::ReadingsAdded() const {
+    const std::lock_guard lock(mutex_);
+    return readings_added_;
+}
+
+// The writer behind by too much: wait while it writes, drop while it cannot.
+void Archive::MakeRoom(std::unique_lock<std::mutex>& lock) {
+    while (queued_readings_ > kMaxQueuedReadings && !queue_.empty()) {
+        if (!outage_) {
+            wake_writer_.notify_all();
+            written_.wait(lock);
+            continue;
+        }
+        queued_readings_ -= queue_.front().readings.size();
+        dropped_packets_ += static_cast<long long>(queue_.front().packets.size());
+        queue_.pop_front();
+    }
+}
+
+void Archive::Reported() {
+    std::vector<std::string> messages;
+    {
+        const std::lock_guard lock(mutex_);
+        messages.swap(messages_);
+    }
+    for (const std::string& message : messages) {
+        report_(message);
+    }
+}
+
+std::vector<ArchiveBatch> Archive::TakeBatches() {
+    std::vector<ArchiveBatch> batches;
+    std::size_t readings = 0;
+    while (!queue_.empty() && (batches.empty() || readings < kBatchReadings)) {
+        readings += queue_.front().readings.size();
+        batches.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+    }
+    queued_readings_ -= readings;
+    return batches;
+}
+
+void Archive::Written(std::vector<ArchiveBatch>& batches, const AddedRows& added) {
+    packets_added_ += added.packets;
+    readings_added_ += added.readings;
+    for (ArchiveBatch& batch : batches) {
+        if (spares_.size() < kMaxSpares) {
+            batch.Clear();
+            spares_.push_back(std::move(batch));
+        }
+    }
     if (!outage_) {
-        outage_ = true;
-        report_(description + " (" + path_ + ")  Can't save Archive");
+        return;
     }
-}
-
-void Archive::Recovered() {
     outage_ = false;
     std::string message = "  Archive written again";
-    if (lost_packets_ > 0) {
-        message += "; " + std::to_string(lost_packets_) +
+    if (dropped_packets_ > 0) {
+        message += "; " + std::to_string(dropped_packets_) +
                    " packets were dropped while it could not be written";
-        lost_packets_ = 0;
+        dropped_packets_ = 0;
     }
-    report_(message);
+    messages_.push_back(message);
+}
+
+void Archive::NotWritten(std::vector<ArchiveBatch>& batches, const std::string& failure) {
+    for (auto batch = batches.rbegin(); batch != batches.rend(); ++batch) {
+        queued_readings_ += batch->readings.size();
+        queue_.push_front(std::move(*batch));
+    }
+    if (!outage_) {
+        outage_ = true;
+        messages_.push_back(failure + " (" + path_ + ")  Can't save Archive");
+    }
+}
+
+void Archive::WriterLoop() {
+    std::optional<ArchiveDatabase> database;
+    std::unique_lock lock(mutex_);
+    auto retry_at = std::chrono::steady_clock::now();
+    const auto ready = [&] { return stop_ || (!queue_.empty() && (!outage_ || retry_now_)); };
+    for (;;) {
+        if (outage_) {
+            wake_writer_.wait_until(lock, retry_at, ready);
+        } else {
+            wake_writer_.wait(lock, ready);
+        }
+        if (queue_.empty()) {
+            if (stop_) {
+                return;
+            }
+            continue;
+        }
+        retry_now_ = false;
+        std::vector<ArchiveBatch> batches = TakeBatches();
+        writing_ = true;
+        lock.unlock();
+        std::string failure;
+        AddedRows added;
+        try {
+            if (!database) {
+                database.emplace(path_);
+            }
+            added = database->Add(batches);
+        } catch (const std::exception& error) {
+            failure = error.what();
+            // Opened again at the next try: the file may have been replaced
+            // or the disk freed meanwhile.
+            database.reset();
+        }
+        lock.lock();
+        writing_ = false;
+        ++tries_;
+        if (failure.empty()) {
+            Written(batches, added);
+        } else {
+            NotWritten(batches, failure);
+            retry_at = std::chrono::steady_clock::now() + kRetryInterval;
+        }
+        written_.notify_all();
+        if (stop_ && !failure.empty()) {
+            return; // the owner is gone: one try is all there is
+        }
+    }
 }
 
 } // namespace veltaro::data

@@ -1,32 +1,38 @@
 // The archive: every packet and reading the display lists, in an SQLite
 // database (WAL mode) that other programs may read while it is written.
-// Rows are kept in memory as they come and written in one transaction at
-// Commit, which the owner calls at the end of each ingest cycle. A failing
-// write keeps the rows for the next Commit and is reported once per outage.
+//
+// Rows collect as they are listed; Commit, which the owner calls at the end
+// of each ingest cycle, hands them to a writer thread that adds each batch
+// in one transaction, so the display never waits for the disk. A failing
+// write keeps the rows and is tried again every second; it is reported once
+// per outage, and once more when the archive is written again. Reports reach
+// the owner's callback on the owner's thread, from Commit and Flush.
 #pragma once
 
+#include "display/data/archive_database.h"
 #include "display/data/reading.h"
 
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
-
-struct sqlite3;
 
 namespace veltaro::data {
 
 class Archive final : public ReadingOutput {
 public:
-    // Receives a problem message when an outage begins and one when the
-    // archive is written again.
     using Report = std::function<void(const std::string& message)>;
 
-    // The database is opened (and created) at the first Commit, and again
-    // after a failure, so a file that cannot be opened now may be later.
+    // The database is opened (and created) by the writer when it first has
+    // rows, and again after a failure: a file that cannot be opened now may
+    // be later.
     Archive(std::string path, Report report);
+    // Writes what was handed over, once; the owner calls Flush first to
+    // learn whether that succeeds.
     ~Archive() override;
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
@@ -34,35 +40,48 @@ public:
     void OnPacket(const Packet& packet) override;
     void OnReading(const Reading& reading) override;
 
-    // Writes what is pending in one transaction; false when that failed (the
-    // rows stay pending). Nothing pending is written by the destructor.
+    // Hands the rows collected since the last call to the writer and reports
+    // what it has to report; false while the archive cannot be written.
     bool Commit();
+    // Commit, then waits until everything handed over is written or a try
+    // has failed; true when everything is written.
+    bool Flush();
 
-    std::size_t PendingPackets() const { return pending_.size(); }
-    // Rows that were new to the archive, since it was made.
-    long long PacketsAdded() const { return packets_added_; }
-    long long ReadingsAdded() const { return readings_added_; }
+    long long PacketsAdded() const;
+    long long ReadingsAdded() const;
 
 private:
-    struct PendingPacket {
-        Packet packet;
-        std::vector<Reading> readings;
-    };
-    class Connection;
+    void WriterLoop();
+    std::vector<ArchiveBatch> TakeBatches();
+    void Written(std::vector<ArchiveBatch>& batches, const AddedRows& added);
+    void NotWritten(std::vector<ArchiveBatch>& batches, const std::string& failure);
+    void MakeRoom(std::unique_lock<std::mutex>& lock);
+    void Reported();
 
-    void Fail(const std::string& description);
-    void Recovered();
-    bool WritePending();
+    const std::string path_;
+    const Report report_;
 
-    std::string path_;
-    Report report_;
-    std::unique_ptr<Connection> connection_;
-    std::deque<PendingPacket> pending_;
-    std::size_t pending_readings_ = 0;
+    // The owner's thread only.
+    ArchiveBatch collecting_;
+
+    // Shared with the writer, under mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_writer_;
+    std::condition_variable written_;
+    std::deque<ArchiveBatch> queue_;
+    std::vector<ArchiveBatch> spares_; // written batches, with their room
+    std::size_t queued_readings_ = 0;
+    bool writing_ = false;
     bool outage_ = false;
-    long long lost_packets_ = 0; // dropped from a full backlog during an outage
+    bool retry_now_ = false;
+    bool stop_ = false;
+    long long tries_ = 0;
+    long long dropped_packets_ = 0;
     long long packets_added_ = 0;
     long long readings_added_ = 0;
+    std::vector<std::string> messages_;
+
+    std::thread writer_; // last: started when everything above exists
 };
 
 } // namespace veltaro::data

@@ -322,18 +322,18 @@ int main(int argc, char** argv) {
         m.Sink = &assembler;
     }
 
-    bool archived = true;
     for (std::size_t i = 0; i < contents.size(); ++i) {
         progress.Start(options.files[i], contents[i]);
         IngestExchangeText(m, contents[i]);
         if (archive) {
-            archived = archive->Commit();
+            archive->Commit();
         }
         progress.Finish();
     }
     if (format == "lists") {
         PrintLists(controls);
     }
+    const bool archived = !archive || archive->Flush();
     if (archive) {
         std::cerr << "veltaro-decode: " << *options.archive << ": " << archive->PacketsAdded()
                   << " packets and " << archive->ReadingsAdded() << " readings added\n";

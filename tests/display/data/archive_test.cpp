@@ -36,7 +36,7 @@ std::vector<std::string> Import(const std::string& path, const std::string& cont
     std::vector<std::string> messages;
     Archive archive(path, [&](const std::string& m) { messages.push_back(m); });
     harness::decode_into(content, {&archive});
-    const bool ok = archive.Commit();
+    const bool ok = archive.Flush();
     if (committed != nullptr) {
         *committed = ok;
     }
@@ -87,11 +87,22 @@ TEST(Archive, ImportingTheSameRecordsAgainChangesNothing) {
     std::vector<std::string> messages;
     Archive archive(db, [&](const std::string& m) { messages.push_back(m); });
     harness::decode_into(kTraffic + kTraffic, {&archive});
-    EXPECT_TRUE(archive.Commit());
+    EXPECT_TRUE(archive.Flush());
     EXPECT_EQ(archive.PacketsAdded(), 0);
     EXPECT_EQ(archive.ReadingsAdded(), 0);
     EXPECT_EQ(Counts(db), "4 3 2");
     EXPECT_EQ(query(db, "SELECT * FROM readings"), before);
+}
+
+TEST(Archive, RowsHandedOverAreWrittenWhenTheArchiveCloses) {
+    const harness::TempDir dir;
+    const std::string db = dir.file("veltaro.sqlite");
+    {
+        Archive archive(db, [](const std::string& m) { FAIL() << m; });
+        harness::decode_into(kTraffic, {&archive});
+        archive.Commit();
+    }
+    EXPECT_EQ(Counts(db), "4 3 2");
 }
 
 TEST(Archive, LinkQualityLearnedOnALaterImportIsFilledIn) {
@@ -152,15 +163,15 @@ TEST(Archive, AFailingWriteIsReportedOncePerOutageAndNothingIsLost) {
             Archive archive(db, [&](const std::string& m) { messages.push_back(m); });
             const std::string second = exchange_content({n_record("00 01 04 0B 12 00 07")});
             harness::decode_into(kTraffic, {&archive});
-            EXPECT_FALSE(archive.Commit());
+            EXPECT_FALSE(archive.Flush());
             harness::decode_into(second, {&archive});
-            EXPECT_FALSE(archive.Commit());
+            EXPECT_FALSE(archive.Commit()); // hands over without waiting
+            EXPECT_FALSE(archive.Flush());
             ASSERT_EQ(messages.size(), 1u);
             EXPECT_EQ(messages[0].rfind(c.reason, 0), 0u) << messages[0];
             EXPECT_NE(messages[0].find(db + ")  Can't save Archive"), std::string::npos);
             fix();
-            EXPECT_TRUE(archive.Commit());
-            EXPECT_EQ(archive.PendingPackets(), 0u);
+            EXPECT_TRUE(archive.Flush());
         }
         EXPECT_EQ(messages, (std::vector<std::string>{messages[0], "  Archive written again"}));
         EXPECT_EQ(Counts(db), "5 4 2");
