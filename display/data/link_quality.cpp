@@ -19,33 +19,51 @@ constexpr std::size_t kNYearField = 1;
 // Walks the comma-separated fields of a line without copying them.
 class Fields {
 public:
-    explicit Fields(std::string_view line)
-        : line_(line),
-          left_(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1) {}
+    explicit Fields(std::string_view line) : line_(line) {}
 
-    std::size_t Left() const { return left_; }
-
-    std::string_view Next() {
-        if (left_ == 0) {
-            return {};
+    // The next field; none past the last one.
+    std::optional<std::string_view> Next() {
+        if (at_ > line_.size()) {
+            return std::nullopt;
         }
-        const std::size_t comma = line_.find(',', at_);
+        const std::size_t comma = std::min(line_.find(',', at_), line_.size());
         const std::string_view field = line_.substr(at_, comma - at_);
-        at_ = comma == std::string_view::npos ? line_.size() : comma + 1;
-        --left_;
+        at_ = comma + 1;
         return field;
     }
 
-    void Skip(std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            Next();
+    // Steps over `count` fields; false when there are fewer. Data bytes (two
+    // digits and a comma each) are stepped over without a search.
+    bool Skip(std::size_t count) {
+        const std::size_t end = at_ + 3 * count;
+        bool plain = end <= line_.size();
+        for (std::size_t comma = at_ + 2; plain && comma < end; comma += 3) {
+            plain = line_[comma] == ',';
         }
+        if (plain) {
+            at_ = end;
+            return true;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!Next()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Whether at least `count` fields are left.
+    bool HasLeft(std::size_t count) const {
+        std::size_t at = at_;
+        for (std::size_t i = 1; i < count && at <= line_.size(); ++i) {
+            at = std::min(line_.find(',', at), line_.size()) + 1;
+        }
+        return count == 0 || at <= line_.size();
     }
 
 private:
     std::string_view line_;
     std::size_t at_ = 0;
-    std::size_t left_;
 };
 
 // A field that must be a small whole number.
@@ -69,13 +87,14 @@ std::optional<LinkQuality> PRecordLinkQuality(std::string_view line) {
     // A group takes at least three fields and one timing field follows the
     // last group; fewer than three fields left are the timing fields.
     do {
-        const std::optional<int> length = fields.Left() > 0 ? Integer(fields.Next()) : std::nullopt;
-        if (!length || *length < 1 || static_cast<std::size_t>(*length) + 2 > fields.Left()) {
+        const std::optional<std::string_view> length_field = fields.Next();
+        const std::optional<int> length = length_field ? Integer(*length_field) : std::nullopt;
+        if (!length || *length < 1 || !fields.Skip(static_cast<std::size_t>(*length))) {
             return std::nullopt;
         }
-        fields.Skip(static_cast<std::size_t>(*length));
-        const std::optional<int> result = Integer(fields.Next());
-        if (!result) {
+        const std::optional<std::string_view> result_field = fields.Next();
+        const std::optional<int> result = result_field ? Integer(*result_field) : std::nullopt;
+        if (!result || !fields.HasLeft(1)) {
             return std::nullopt;
         }
         if (*result == -1) {
@@ -83,7 +102,7 @@ std::optional<LinkQuality> PRecordLinkQuality(std::string_view line) {
         } else {
             link.corrected += *result;
         }
-    } while (fields.Left() >= 3);
+    } while (fields.HasLeft(3));
     return link;
 }
 

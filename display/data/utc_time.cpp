@@ -3,6 +3,7 @@
 #include "display/decoding/datetime.h"
 #include "display/decoding/procedures.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -40,20 +41,28 @@ std::string Iso(std::int64_t seconds, const char* fraction) {
     return text;
 }
 
-// A field read as the display reads number fields; none when it is beyond
-// any date.
-std::optional<double> FieldNumber(std::string_view field) {
-    double plain = 0;
-    const auto result = std::from_chars(field.data(), field.data() + field.size(), plain);
-    if (result.ec == std::errc() && result.ptr == field.data() + field.size()) {
-        return std::fabs(plain) > 1e9 ? std::nullopt : std::optional<double>(plain);
+// A field read as the display reads number fields, in thousandths; none
+// when it is beyond any date.
+std::optional<std::int64_t> Thousandths(std::string_view field) {
+    // Plain digits with a fraction (all the decoder writes): read exactly.
+    const std::size_t point = std::min(field.find('.'), field.size());
+    std::int64_t whole = 0;
+    const auto result = std::from_chars(field.data(), field.data() + point, whole);
+    const std::string_view fraction = field.substr(std::min(point + 1, field.size()));
+    if (point > 0 && result.ec == std::errc() && result.ptr == field.data() + point && whole >= 0 &&
+        whole < 1000000000 && fraction.find_first_not_of("0123456789") == std::string_view::npos) {
+        std::int64_t thousandths = whole * 1000;
+        for (std::size_t i = 0, scale = 100; i < 3 && i < fraction.size(); ++i, scale /= 10) {
+            thousandths += (fraction[i] - '0') * static_cast<std::int64_t>(scale);
+        }
+        return thousandths + (fraction.size() > 3 && fraction[3] >= '5' ? 1 : 0);
     }
     try {
         const double value = LeadingNumber(field);
         if (std::fabs(value) > 1e9) {
             return std::nullopt;
         }
-        return value;
+        return std::llround(value * 1000);
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -74,12 +83,12 @@ std::string IsoMillis(std::int64_t millis) {
 }
 
 std::optional<std::int64_t> ReceiveMillis(std::string_view record, std::size_t year_field) {
-    std::array<double, 6> parts{};
+    std::array<std::int64_t, 6> parts{}; // in thousandths
     std::size_t start = 0;
     for (std::size_t field = 0; field < year_field + parts.size(); ++field) {
         const std::size_t comma = record.find(',', start);
         if (field >= year_field) {
-            const auto number = FieldNumber(record.substr(start, comma - start));
+            const auto number = Thousandths(record.substr(start, comma - start));
             if (!number) {
                 return std::nullopt;
             }
@@ -93,9 +102,11 @@ std::optional<std::int64_t> ReceiveMillis(std::string_view record, std::size_t y
         }
         start = comma + 1;
     }
-    const auto whole = [&](std::size_t i) { return static_cast<long>(RoundHalfEven(parts[i])); };
+    const auto whole = [&](std::size_t i) {
+        return static_cast<long>(RoundHalfEven(static_cast<double>(parts[i]) / 1000));
+    };
     const DateTime minute = MakeDateTime(whole(0), whole(1), whole(2), whole(3), whole(4), 0);
-    return ToUnixSeconds(minute) * 1000 + std::llround(parts[5] * 1000);
+    return ToUnixSeconds(minute) * 1000 + parts[5];
 }
 
 } // namespace veltaro::data

@@ -37,6 +37,8 @@ TEST(PRecordLinkQuality, SumsCorrectedSymbolsAndCountsFailedBlocks) {
         {p_record("09.250", {{17, 8}, {32, 8}, {32, -1}, {32, -1}}), std::pair{16, 2}},
         // The decoder's own example: 24 data bytes, no corrections, 1 ms.
         {"P,0,2014,06,04,20,25,26.007,20,24," + data_bytes + "0,1000", std::pair{0, 0}},
+        // Data fields that are not two digits each are walked field by field.
+        {"P,0,2014,06,04,20,25,26.007,20,2,0,0000,3,1000", std::pair{3, 0}},
         {"P,0,2014,06,04,20,25,26.007,20", std::nullopt},                   // no block group
         {"P,0,2014,06,04,20,25,26.007,20,2,00,00,3", std::nullopt},         // no timing field
         {"P,0,2014,06,04,20,25,26.007,20,2,00,00,x,1000", std::nullopt},    // result not a number

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace veltaro::data {
@@ -159,6 +161,24 @@ TEST(UtcTime, Iso8601InUtc) {
     };
     for (const auto& [written, expected] : cases) {
         EXPECT_EQ(written, expected);
+    }
+}
+
+TEST(UtcTime, ReceiveTimesOfRecordsInMilliseconds) {
+    constexpr std::int64_t kMinute = 1430662020000; // 2015-05-03 14:07 UTC
+    const std::tuple<std::string, std::size_t, std::optional<std::int64_t>> cases[] = {
+        {"N,2015,05,03,14,07,9.2500,0", 1, kMinute + 9250},
+        {"P,0,2014,06,04,20,25,26.007,20", 2, 1401913526007},
+        {"N,2015,05,03,14,07,59.9990", 1, kMinute + 59999},
+        {"N,2015,05,03,14,07,60.0000", 1, kMinute + 60000},  // the next minute
+        {"N,2015,5,3,14,7, 9.25,0", 1, kMinute + 9250},      // read as the display reads
+        {"N,2015,05,03,14,07,9.25004,0", 1, kMinute + 9250}, // beyond milliseconds
+        {"N,2015,05,03,14,07,x,0", 1, kMinute},              // no number reads as 0
+        {"N,2015,05,03,14,07", 1, std::nullopt},
+        {"N,2015,05,03,14,07,1e30", 1, std::nullopt},
+    };
+    for (const auto& [record, year_field, expected] : cases) {
+        EXPECT_EQ(ReceiveMillis(record, year_field), expected) << record;
     }
 }
 
