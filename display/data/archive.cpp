@@ -12,16 +12,14 @@ namespace {
 // A big cycle (an import, a backlog) is handed over in parts of this size,
 // and the writer takes about this much into one transaction.
 constexpr std::size_t kBatchReadings = 20000;
-// Readings the writer may be behind by. Past this the owner waits for it,
-// except during an outage, when the oldest packets are dropped and counted.
-constexpr std::size_t kMaxQueuedReadings = 1000000;
 constexpr std::size_t kMaxSpares = 4;
 constexpr auto kRetryInterval = std::chrono::seconds(1);
 
 } // namespace
 
-Archive::Archive(std::string path, Report report)
-    : path_(std::move(path)), report_(std::move(report)), writer_([this] { WriterLoop(); }) {}
+Archive::Archive(std::string path, Report report, std::size_t max_behind)
+    : path_(std::move(path)), report_(std::move(report)), max_behind_(max_behind),
+      writer_([this] { WriterLoop(); }) {}
 
 Archive::~Archive() {
     {
@@ -94,7 +92,7 @@ long long Archive::ReadingsAdded() const {
 
 // The writer behind by too much: wait while it writes, drop while it cannot.
 void Archive::MakeRoom(std::unique_lock<std::mutex>& lock) {
-    while (queued_readings_ > kMaxQueuedReadings && !queue_.empty()) {
+    while (queued_readings_ > max_behind_ && !queue_.empty()) {
         if (!outage_) {
             wake_writer_.notify_all();
             written_.wait(lock);

@@ -27,10 +27,16 @@ class Archive final : public ReadingOutput {
 public:
     using Report = std::function<void(const std::string& message)>;
 
+    // Readings the writer may be behind by before Commit waits for it (during
+    // an outage the oldest packets are dropped and counted instead). The
+    // display's default rides out long bursts; an import keeps it small, so
+    // that its progress is the writer's.
+    static constexpr std::size_t kDefaultMaxBehind = 1000000;
+
     // The database is opened (and created) by the writer when it first has
     // rows, and again after a failure: a file that cannot be opened now may
     // be later.
-    Archive(std::string path, Report report);
+    Archive(std::string path, Report report, std::size_t max_behind = kDefaultMaxBehind);
     // Writes what was handed over, once; the owner calls Flush first to
     // learn whether that succeeds.
     ~Archive() override;
@@ -60,6 +66,7 @@ private:
 
     const std::string path_;
     const Report report_;
+    const std::size_t max_behind_;
 
     // The owner's thread only.
     ArchiveBatch collecting_;

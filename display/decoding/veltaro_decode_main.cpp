@@ -312,9 +312,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<data::Archive> archive;
     ImportProgress progress;
     if (options.archive) {
-        archive = std::make_unique<data::Archive>(*options.archive, [](const std::string& message) {
-            std::cerr << "veltaro-decode: " << message << "\n";
-        });
+        // Decoding stays just ahead of the writer, so the progress shown is the import's.
+        constexpr std::size_t kImportMaxBehind = 50000;
+        archive = std::make_unique<data::Archive>(
+            *options.archive,
+            [](const std::string& message) { std::cerr << "veltaro-decode: " << message << "\n"; },
+            kImportMaxBehind);
         assembler.Attach(*archive);
         assembler.Attach(progress);
     }
