@@ -17,8 +17,8 @@ constexpr auto kRetryInterval = std::chrono::seconds(1);
 
 } // namespace
 
-Archive::Archive(std::string path, Report report, std::size_t max_behind)
-    : path_(std::move(path)), report_(std::move(report)), max_behind_(max_behind),
+Archive::Archive(std::string path, Report report, Limits limits)
+    : path_(std::move(path)), report_(std::move(report)), limits_(limits),
       writer_([this] { WriterLoop(); }) {}
 
 Archive::~Archive() {
@@ -90,13 +90,17 @@ long long Archive::ReadingsAdded() const {
     return readings_added_;
 }
 
-// The writer behind by too much: wait while it writes, drop while it cannot.
+// The writer behind by too much: wait while it writes; while it cannot,
+// drop or keep as the limits say.
 void Archive::MakeRoom(std::unique_lock<std::mutex>& lock) {
-    while (queued_readings_ > max_behind_ && !queue_.empty()) {
+    while (queued_readings_ > limits_.max_behind && !queue_.empty()) {
         if (!outage_) {
             wake_writer_.notify_all();
             written_.wait(lock);
             continue;
+        }
+        if (!limits_.drop_during_outage) {
+            return;
         }
         queued_readings_ -= queue_.front().readings.size();
         dropped_packets_ += static_cast<long long>(queue_.front().packets.size());

@@ -27,16 +27,22 @@ class Archive final : public ReadingOutput {
 public:
     using Report = std::function<void(const std::string& message)>;
 
-    // Readings the writer may be behind by before Commit waits for it (during
-    // an outage the oldest packets are dropped and counted instead). The
-    // display's default rides out long bursts; an import keeps it small, so
-    // that its progress is the writer's.
-    static constexpr std::size_t kDefaultMaxBehind = 1000000;
+    struct Limits {
+        // Readings the writer may be behind by before Commit waits for it.
+        // The display's default rides out long bursts; an import keeps it
+        // small, so that its progress is the writer's.
+        std::size_t max_behind = 1000000;
+        // During an outage, past max_behind: drop the oldest packets (and
+        // count them), so the display's memory stays bounded; or keep
+        // everything, as an import does, which then reports the failure.
+        bool drop_during_outage = true;
+    };
 
     // The database is opened (and created) by the writer when it first has
     // rows, and again after a failure: a file that cannot be opened now may
     // be later.
-    Archive(std::string path, Report report, std::size_t max_behind = kDefaultMaxBehind);
+    Archive(std::string path, Report report, Limits limits);
+    Archive(std::string path, Report report) : Archive(std::move(path), std::move(report), {}) {}
     // Writes what was handed over, once; the owner calls Flush first to
     // learn whether that succeeds.
     ~Archive() override;
@@ -66,7 +72,7 @@ private:
 
     const std::string path_;
     const Report report_;
-    const std::size_t max_behind_;
+    const Limits limits_;
 
     // The owner's thread only.
     ArchiveBatch collecting_;

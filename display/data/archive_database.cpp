@@ -14,8 +14,9 @@ namespace veltaro::data {
 namespace {
 
 // Readers (the stations screen) never block the writer in WAL mode; another
-// writer may hold the database for a moment.
-constexpr int kBusyTimeoutMs = 100;
+// writer (an import, the display) holds it for one transaction at a time,
+// and the wait is the writer thread's, never the display's.
+constexpr int kBusyTimeoutMs = 1000;
 // Index pages of a busy cycle stay in memory until its transaction ends.
 constexpr const char* kCacheSize = "PRAGMA cache_size = -65536";
 // Pages changed by many commits are copied into the database once per 40 MB

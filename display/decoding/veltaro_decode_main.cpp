@@ -312,12 +312,13 @@ int main(int argc, char** argv) {
     std::unique_ptr<data::Archive> archive;
     ImportProgress progress;
     if (options.archive) {
-        // Decoding stays just ahead of the writer, so the progress shown is the import's.
-        constexpr std::size_t kImportMaxBehind = 50000;
+        // Decoding stays just ahead of the writer, so the progress shown is
+        // the import's; nothing is dropped, a failure ends in exit status 1.
+        const data::Archive::Limits limits{50000, false};
         archive = std::make_unique<data::Archive>(
             *options.archive,
             [](const std::string& message) { std::cerr << "veltaro-decode: " << message << "\n"; },
-            kImportMaxBehind);
+            limits);
         assembler.Attach(*archive);
         assembler.Attach(progress);
     }

@@ -178,5 +178,28 @@ TEST(Archive, AFailingWriteIsReportedOncePerOutageAndNothingIsLost) {
     }
 }
 
+TEST(Archive, PastItsLimitDuringAnOutageTheDisplayDropsTheOldestAndAnImportKeepsAll) {
+    for (const bool drop : {true, false}) {
+        SCOPED_TRACE(drop ? "drop" : "keep");
+        const harness::TempDir dir;
+        const std::string db = dir.file("gone/veltaro.sqlite");
+        std::vector<std::string> messages;
+        {
+            Archive archive(db, [&](const std::string& m) { messages.push_back(m); }, {1, drop});
+            harness::decode_into(kTraffic, {&archive});
+            EXPECT_FALSE(archive.Flush());
+            harness::decode_into(exchange_content({n_record("00 01 04 0B 12 00 07")}), {&archive});
+            archive.Commit();
+            harness::fs::create_directory(dir / "gone");
+            EXPECT_TRUE(archive.Flush());
+        }
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[1], drop ? "  Archive written again; 4 packets were dropped while it "
+                                      "could not be written"
+                                    : "  Archive written again");
+        EXPECT_EQ(Counts(db), drop ? "1 1 0" : "5 4 2");
+    }
+}
+
 } // namespace
 } // namespace veltaro::data

@@ -166,6 +166,13 @@ TEST_F(VeltaroDecodeData, ImportingTwiceLeavesTheRowCountsUnchanged) {
     EXPECT_NE(after_first.rfind("0 ", 0), 0u);
 }
 
+TEST_F(VeltaroDecodeData, AnArchiveThatCannotBeWrittenEndsTheImportWithStatusOne) {
+    const std::string db = dir.file("missing/veltaro.sqlite");
+    const harness::RunResult run = Decode("--archive '" + db + "' '" + Exchange() + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("(" + db + ")  Can't save Archive"), std::string::npos) << run.err;
+}
+
 TEST_F(VeltaroDecodeData, TheRegistryNamesStationsAndItsBadRowsAreReported) {
     const std::string record = harness::n_record("00 01 04 0A 12 01 F4", 0, "1234");
     harness::write_file(dir / "in.txt", harness::exchange_content({record}));
