@@ -293,8 +293,11 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // The lists do not use the registry: the default one is read only for
+    // data, so its problems are not reported to a user of the lists.
+    const bool as_data = (options.format && *options.format != "lists") || options.archive;
     data::Registry registry;
-    if (!LoadStations(options, registry)) {
+    if ((as_data || options.stations) && !LoadStations(options, registry)) {
         return 2;
     }
 
