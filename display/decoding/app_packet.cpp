@@ -1,5 +1,6 @@
 #include "display/decoding/report_decoders.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <vector>
@@ -66,12 +67,35 @@ void AppendHeaderColumns(MStart& m) {
     }
 }
 
+// The packet whose header line was just listed, for the sink.
+void HandOnPacket(MStart& m) {
+    if (m.Sink == nullptr) {
+        return;
+    }
+    std::string_view record = m.NRecord;
+    if (!record.empty() && record.back() == ',') {
+        record.remove_suffix(1); // the comma the ingest cycle appended
+    }
+    PacketEvent packet;
+    packet.record = record;
+    packet.source = m.SourceAddress;
+    packet.test = m.TestMsgText == "Yes";
+    packet.hop_limit = m.HopLimit;
+    packet.packet_id = m.PktId;
+    const auto paths =
+        std::min(static_cast<std::size_t>(std::max<int>(m.PathCount, 0)), m.PathAddress.size());
+    packet.path = std::span<const std::string>(m.PathAddress.data(), paths);
+    packet.bytes = m.PacketBytes;
+    m.Sink->OnPacket(packet);
+}
+
 void ListHeaderLine(MStart& m) {
     AppendHeaderColumns(m);
     m.ui.InsertTop(ListId::lstMessage, m.HeaderLine);
     if (m.ui.IsSelected(OptionId::optDisplayed)) {
         SaveMessage(m);
     }
+    HandOnPacket(m);
 }
 
 void ReadReportElements(MStart& m) {

@@ -7,6 +7,8 @@ namespace veltaro {
 
 namespace {
 
+constexpr int kCompactValueBits = 11;
+
 long long TakeWholeByte(std::string& text) {
     if (text.size() < 3) {
         throw std::runtime_error("A compact report is cut short");
@@ -34,10 +36,13 @@ void ReadCompactReports(MStart& m, std::string& text) {
             const auto age = static_cast<long long>(HexValue(TakeByte(text)));
             const long long sensor = (b2 & 31) * 256 + b1;
             const long long value = (b2 & 224) * 8 + b3;
-            m.ReportLine = ReportLineStart(m, SecondsBefore(m.ReportTime, age), sensor) +
-                           std::to_string(value);
+            const DateTime time = SecondsBefore(m.ReportTime, age);
+            const ListedValue listed{std::to_string(value), static_cast<double>(value),
+                                     ValueKind::unsigned_integer, kCompactValueBits};
+            m.ReportLine = ReportLineStart(m, time, sensor) + listed.text;
             ListReportLine(m, m.ReportLine);
             m.ReportLine.clear();
+            HandOnReading(m, time, sensor, listed);
             if (text.size() < 3) {
                 return;
             }

@@ -105,6 +105,10 @@ long long ToWholeSeconds(DateTime value) {
     return static_cast<long long>(RoundHalfEven(value * kSecondsPerDay));
 }
 
+long long ToUnixSeconds(DateTime value) {
+    return ToWholeSeconds(value) - kEpochOffsetDays * kSecondsPerDay;
+}
+
 DateTime FromWholeSeconds(long long seconds) {
     const long long days = FloorDiv(seconds, kSecondsPerDay);
     const long long rest = seconds - days * kSecondsPerDay;

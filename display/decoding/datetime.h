@@ -25,6 +25,8 @@ void AppendDateTime(std::string& out, DateTime value);
 // Whole seconds since 1899-12-30 of a date-time, rounded to the nearest second.
 long long ToWholeSeconds(DateTime value);
 DateTime FromWholeSeconds(long long seconds);
+// Whole seconds since 1970-01-01 00:00, rounded to the nearest second.
+long long ToUnixSeconds(DateTime value);
 
 // a / b rounded towards minus infinity (b > 0): whole days or half days of a
 // count of seconds, also before 1899-12-30.

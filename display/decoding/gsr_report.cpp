@@ -27,14 +27,9 @@ void ReadGSR(MStart& m, std::string& body, std::int16_t& /*length*/) {
                 m.PacketUnreadable = true;
                 continue;
             }
-            std::string value;
-            if (type == 3) {
-                value = GeneralNumber(RoundToPlaces(ReadFloat(m, 3, field), 3));
-            } else {
-                value = std::to_string(ReadInteger(m, static_cast<std::int16_t>(type),
-                                                   static_cast<std::int16_t>(length), field));
-            }
-            ListReportLine(m, ReportLineStart(m, m.ReportTime, sensor) + value);
+            const ListedValue value = ReadListedValue(m, type, length, field, 3);
+            ListReportLine(m, ReportLineStart(m, m.ReportTime, sensor) + value.text);
+            HandOnReading(m, m.ReportTime, sensor, value);
         }
     } catch (const std::exception& e) {
         ReportProblem(m, e.what(), "  Problem reading GSR");

@@ -112,6 +112,9 @@ void ListRecord(MStart& m, std::string_view line) {
     if (m.ui.IsSelected(OptionId::optDisplayed)) {
         SaveRawReport(m);
     }
+    if (m.Sink != nullptr) {
+        m.Sink->OnRecord(line);
+    }
     if (line[0] == 'N') {
         DecodeNRecord(m, line);
     }

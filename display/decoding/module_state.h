@@ -6,6 +6,7 @@
 #include "common/exchange_file.h"
 #include "display/decoding/controls.h"
 #include "display/decoding/datetime.h"
+#include "display/decoding/reading_sink.h"
 
 #include <array>
 #include <chrono>
@@ -31,7 +32,8 @@ struct MStart {
     double SourceFilter = 0;
     std::string NRecord;
     std::string MessageText;
-    bool CycleRunning = false; // a tick that falls due inside a cycle starts none
+    bool CycleRunning = false;   // a tick that falls due inside a cycle starts none
+    ReadingSink* Sink = nullptr; // receives what is listed, as data; optional
 
     // The claimed exchange file, read a slice per cycle until its end.
     exchange::ClaimedFile Claimed;

@@ -47,8 +47,12 @@ void ReadMSR(MStart& m, std::string& body, std::int16_t& /*length*/) {
             std::string field = TakeField(rest, sensor.bytes);
             const std::int64_t value =
                 ReadInteger(m, sensor.signedness, static_cast<std::int16_t>(sensor.bytes), field);
-            ListReportLine(m, ReportLineStart(m, m.ReportTime, static_cast<long long>(bit) + 1) +
-                                  std::to_string(value));
+            const ListedValue listed{std::to_string(value), static_cast<double>(value),
+                                     static_cast<ValueKind>(sensor.signedness),
+                                     static_cast<int>(8 * sensor.bytes)};
+            const long long number = static_cast<long long>(bit) + 1;
+            ListReportLine(m, ReportLineStart(m, m.ReportTime, number) + listed.text);
+            HandOnReading(m, m.ReportTime, number, listed);
         }
     } catch (const std::exception& e) {
         ReportProblem(m, e.what(), "  Problem reading MSR");

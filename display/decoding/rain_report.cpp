@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <vector>
 
 namespace veltaro {
 
@@ -41,22 +42,22 @@ void ReadRainReport(MStart& m, std::string& body, std::int16_t& /*length*/) {
             throw std::runtime_error("The rain report ends inside its value");
         }
         std::string field = TakeField(body, static_cast<std::size_t>(length));
-        std::string value;
-        if (type == 3) {
-            value = GeneralNumber(RoundToPlaces(ReadFloat(m, 3, field), 2));
-        } else {
-            value = std::to_string(ReadInteger(m, static_cast<std::int16_t>(type),
-                                               static_cast<std::int16_t>(length), field));
-        }
+        const ListedValue value = ReadListedValue(m, type, length, field, 2);
 
         const double tips = static_cast<double>(body.size()) / 3;
-        ListReportLine(m, ReportLineStart(m, m.ReportTime, sensor) + value + TipCountText(tips));
+        ListReportLine(m,
+                       ReportLineStart(m, m.ReportTime, sensor) + value.text + TipCountText(tips));
         const auto tip_count = static_cast<long long>(RoundHalfEven(tips));
+        std::vector<long long> tip_times; // in UTC, for the sink
         for (long long k = 1; k <= tip_count; ++k) {
             const auto offset = static_cast<long long>(HexValue(TakeByte(body)));
-            ListReportLine(m, ReportLineStart(m, SecondsBefore(m.ReportTime, offset), sensor) +
-                                  "Tip " + std::to_string(k));
+            const DateTime tip = SecondsBefore(m.ReportTime, offset);
+            ListReportLine(m, ReportLineStart(m, tip, sensor) + "Tip " + std::to_string(k));
+            if (m.Sink != nullptr) {
+                tip_times.push_back(UtcSeconds(m, tip));
+            }
         }
+        HandOnReading(m, m.ReportTime, sensor, value, tip_times);
     } catch (const std::exception& e) {
         ReportProblem(m, e.what(), "  Problem reading Rain report");
     }

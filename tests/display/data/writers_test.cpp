@@ -1,0 +1,186 @@
+// Readings written as JSON Lines and as CSV, checked by parsing what is
+// written: a JSON parser and a strict RFC 4180 reader.
+#include "display/data/reading_csv.h"
+#include "display/data/reading_json.h"
+#include "display/data/registry.h"
+#include "display/data/utc_time.h"
+#include "tests/support/csv.h"
+#include "tests/support/exchange_text.h"
+#include "tests/support/readings.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace veltaro::data {
+namespace {
+
+using harness::exchange_content;
+using harness::n_record;
+using harness::p_record;
+using Json = nlohmann::json;
+
+const std::set<std::string> kAlways{"received", "time",      "source",    "type",
+                                    "kind",     "sensor",    "value",     "text",
+                                    "test",     "hop_limit", "packet_id", "path"};
+
+// Each kind once, from a registered station with one registered sensor;
+// the first two packets come with their frame's P record.
+const std::string kTraffic = exchange_content({
+    p_record("09.250", {{24, 3}, {9, -1}}),
+    n_record("00 02 06 0A 11 2A 00 1E 3C", 0, "1234", {100}), // rain, 3 tips, registered
+    n_record("00 01 06 05 34 7F 80 00 00", 0, "1234"),        // general, infinity
+    n_record("00 03 02 02 64", 0, "55", {}, "11.0000"),       // multiple, station only
+    n_record("08 34 A2 7F 05", 1, "66", {}, "12.0000"),       // compact, test packet
+});
+
+Registry TestRegistry() {
+    std::vector<RegistryProblem> problems;
+    return Registry::Parse("source,sensor,name,units,multiplier\n"
+                           "1234,,\"Cedar Creek, \"\"upper\"\"\",,\n"
+                           "1234,10,Gauge,in,0.01\n"
+                           "55,,Dry Fork,,\n",
+                           problems);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::set<std::string> Keys(const Json& object) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : object.items()) {
+        keys.insert(key);
+    }
+    return keys;
+}
+
+std::set<std::string> With(std::set<std::string> keys, std::initializer_list<const char*> more) {
+    keys.insert(more.begin(), more.end());
+    return keys;
+}
+
+TEST(JsonLines, OneObjectAReadingWithExactlyItsKeys) {
+    const Registry registry = TestRegistry();
+    std::ostringstream out;
+    JsonLinesWriter writer(out);
+    harness::decode_into(kTraffic, {&writer}, &registry);
+    const std::vector<std::string> lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 4u);
+    std::vector<Json> objects;
+    for (const std::string& line : lines) {
+        objects.push_back(Json::parse(line));
+    }
+
+    const Json& rain = objects[0];
+    EXPECT_EQ(Keys(rain),
+              With(kAlways, {"tips", "fec_corrected", "fec_failed", "station", "units", "scaled"}));
+    EXPECT_EQ(rain["received"], "2015-05-03T14:07:09.250Z");
+    EXPECT_EQ(rain["time"], "2015-05-03T14:07:09Z");
+    EXPECT_EQ(rain["source"], 1234);
+    EXPECT_EQ(rain["type"], 2);
+    EXPECT_EQ(rain["kind"], "rain");
+    EXPECT_EQ(rain["sensor"], 10);
+    EXPECT_TRUE(rain["value"].is_number_integer());
+    EXPECT_EQ(rain["value"], 42);
+    EXPECT_EQ(rain["text"], "42");
+    EXPECT_EQ(rain["tips"], Json::array({"2015-05-03T14:07:09Z", "2015-05-03T14:06:39Z",
+                                         "2015-05-03T14:06:09Z"}));
+    EXPECT_EQ(rain["test"], false);
+    EXPECT_EQ(rain["hop_limit"], 3);
+    EXPECT_EQ(rain["packet_id"], 0);
+    EXPECT_EQ(rain["path"], Json::array({100}));
+    EXPECT_EQ(rain["fec_corrected"], 3);
+    EXPECT_EQ(rain["fec_failed"], 1);
+    EXPECT_EQ(rain["station"], "Cedar Creek, \"upper\"");
+    EXPECT_EQ(rain["units"], "in");
+    EXPECT_EQ(rain["scaled"], 0.42);
+
+    const Json& general = objects[1];
+    EXPECT_EQ(Keys(general), With(kAlways, {"fec_corrected", "fec_failed", "station"}));
+    EXPECT_TRUE(general["value"].is_null());
+    EXPECT_EQ(general["text"], "3.40282366920938E+38");
+
+    const Json& multiple = objects[2];
+    EXPECT_EQ(Keys(multiple), With(kAlways, {"station"}));
+    EXPECT_EQ(multiple["kind"], "multiple");
+    EXPECT_EQ(multiple["received"], "2015-05-03T14:07:11.000Z");
+
+    const Json& compact = objects[3];
+    EXPECT_EQ(Keys(compact), kAlways);
+    EXPECT_EQ(compact["kind"], "compact");
+    EXPECT_EQ(compact["type"], 0);
+    EXPECT_EQ(compact["test"], true);
+    EXPECT_EQ(compact["time"], "2015-05-03T14:07:07Z");
+    EXPECT_EQ(compact["path"], Json::array());
+}
+
+TEST(CsvReadings, AHeaderRowThenOneRowAReading) {
+    const Registry registry = TestRegistry();
+    std::ostringstream out;
+    {
+        CsvReadingsWriter writer(out);
+        harness::decode_into(kTraffic, {&writer}, &registry);
+    }
+    const harness::CsvRows rows = harness::parse_csv(out.str());
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"received", "time", "source", "kind", "sensor",
+                                                 "value", "text", "tips", "test", "hop_limit",
+                                                 "packet_id", "station", "units", "scaled"}));
+    EXPECT_EQ(rows[1],
+              (std::vector<std::string>{"2015-05-03T14:07:09.250Z", "2015-05-03T14:07:09Z", "1234",
+                                        "rain", "10", "42", "42", "3", "false", "3", "0",
+                                        "Cedar Creek, \"upper\"", "in", "0.42"}));
+    EXPECT_EQ(rows[2][5], ""); // no value for an infinity
+    EXPECT_EQ(rows[2][6], "3.40282366920938E+38");
+    EXPECT_EQ(rows[2][7], ""); // tips only for rain
+    EXPECT_EQ(rows[3][11], "Dry Fork");
+    EXPECT_EQ(rows[3][12], "");
+    EXPECT_EQ(rows[4][8], "true");
+}
+
+TEST(UtcTime, Iso8601InUtc) {
+    const std::pair<std::string, std::string> cases[] = {
+        {IsoSeconds(0), "1970-01-01T00:00:00Z"},
+        {IsoSeconds(1430662029), "2015-05-03T14:07:09Z"},
+        {IsoSeconds(-1), "1969-12-31T23:59:59Z"},
+        {IsoSeconds(253402300799), "9999-12-31T23:59:59Z"},
+        {IsoMillis(1430662029250), "2015-05-03T14:07:09.250Z"},
+        {IsoMillis(-1), "1969-12-31T23:59:59.999Z"},
+    };
+    for (const auto& [written, expected] : cases) {
+        EXPECT_EQ(written, expected);
+    }
+}
+
+TEST(UtcTime, ReceiveTimesOfRecordsInMilliseconds) {
+    constexpr std::int64_t kMinute = 1430662020000; // 2015-05-03 14:07 UTC
+    const std::tuple<std::string, std::size_t, std::optional<std::int64_t>> cases[] = {
+        {"N,2015,05,03,14,07,9.2500,0", 1, kMinute + 9250},
+        {"P,0,2014,06,04,20,25,26.007,20", 2, 1401913526007},
+        {"N,2015,05,03,14,07,59.9990", 1, kMinute + 59999},
+        {"N,2015,05,03,14,07,60.0000", 1, kMinute + 60000},  // the next minute
+        {"N,2015,5,3,14,7, 9.25,0", 1, kMinute + 9250},      // read as the display reads
+        {"N,2015,05,03,14,07,9.25004,0", 1, kMinute + 9250}, // beyond milliseconds
+        {"N,2015,05,03,14,07,x,0", 1, kMinute},              // no number reads as 0
+        {"N,2015,05,03,14,07", 1, std::nullopt},
+        {"N,2015,05,03,14,07,1e30", 1, std::nullopt},
+    };
+    for (const auto& [record, year_field, expected] : cases) {
+        EXPECT_EQ(ReceiveMillis(record, year_field), expected) << record;
+    }
+}
+
+} // namespace
+} // namespace veltaro::data
