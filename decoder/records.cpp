@@ -6,6 +6,8 @@ namespace quorvel {
 
 namespace {
 
+using exchange::Appended;
+
 constexpr std::chrono::seconds kReportInterval{1};
 
 // Past an outage a large pending buffer is given back rather than kept.
@@ -97,25 +99,24 @@ void queue_text(RecordOutput& out, std::string_view text) {
 
 // A held lock is the display's moment of claiming the file; only one that
 // lasts is worth a line.
-const char* failure_message(const RecordOutput& out, AppendResult result,
-                            SteadyClock::time_point now) {
+const char* failure_message(const RecordOutput& out, Appended result, SteadyClock::time_point now) {
     switch (result) {
-    case AppendResult::OpenFailed:
+    case Appended::open_failed:
         return "error on opening exchange file\r\n";
-    case AppendResult::WriteFailed:
+    case Appended::write_failed:
         return "error on writing exchange file\r\n";
-    case AppendResult::Locked:
+    case Appended::locked:
         return now - out.outage.since >= kReportInterval
                    ? "exchange file locked by another program\r\n"
                    : nullptr;
-    case AppendResult::Written:
-    case AppendResult::CloseFailed:
+    case Appended::written:
+    case Appended::close_failed:
         break;
     }
     return nullptr;
 }
 
-FlushResult note_failure(RecordOutput& out, AppendResult result, SteadyClock::time_point now) {
+FlushResult note_failure(RecordOutput& out, Appended result, SteadyClock::time_point now) {
     ExchangeOutage& outage = out.outage;
     if (!outage.active) {
         outage.active = true;
@@ -127,16 +128,16 @@ FlushResult note_failure(RecordOutput& out, AppendResult result, SteadyClock::ti
         outage.reported = true;
         outage.last_report = now;
     }
-    return result == AppendResult::Locked ? FlushResult::Locked : FlushResult::Failed;
+    return result == Appended::locked ? FlushResult::Locked : FlushResult::Failed;
 }
 
-void note_written(RecordOutput& out, AppendResult result) {
+void note_written(RecordOutput& out, Appended result) {
     if (out.outage.reported) {
         console_line(out, "exchange file written again: " + std::to_string(out.pending_records) +
                               " records handed over\r\n");
     }
     report_drops(out);
-    if (result == AppendResult::CloseFailed) {
+    if (result == Appended::close_failed) {
         console_line(out, "error on closing exchange file\r\n");
     }
     out.outage = ExchangeOutage{};
@@ -175,14 +176,14 @@ void flush_streams(RecordOutput& out) {
 }
 
 FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
-                                 const AppendWait& wait) {
+                                 const exchange::LockWait& wait) {
     flush_streams(out);
     if (out.pending.empty() && out.outage.dropped.empty()) {
         return FlushResult::Empty;
     }
-    const AppendResult result =
-        append_exchange_file(out.exchange_path, text_mode(out.pending), wait);
-    if (result != AppendResult::Written && result != AppendResult::CloseFailed) {
+    const Appended result =
+        exchange::Append(out.exchange_path, text_mode(out.pending), wait).status;
+    if (result != Appended::written && result != Appended::close_failed) {
         return note_failure(out, result, now);
     }
     note_written(out, result);

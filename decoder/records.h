@@ -3,7 +3,7 @@
 // taken it (P, S and N records).
 #pragma once
 
-#include "decoder/exchange_append.h"
+#include "common/exchange_file.h"
 
 #include <chrono>
 #include <cstddef>
@@ -68,7 +68,7 @@ void flush_streams(RecordOutput& out);
 // second); the flush that ends such a time says how many records it handed
 // over, and how many of each kind were dropped meanwhile.
 FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
-                                 const AppendWait& wait = {});
+                                 const exchange::LockWait& wait = {});
 
 // After the last flush: tells the console how many records never reached the
 // exchange file. Returns true when there are none.
