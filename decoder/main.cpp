@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
         return kExitPortFailure;
     }
 
-    std::FILE* log = open_log(*config);
-    print_banner(*config, log != nullptr);
+    const fileio::Fd log = open_log(*config);
+    print_banner(*config, log.valid());
 
     FecContext fec;
     init_fec(fec, config->first_payload);
@@ -41,13 +41,10 @@ int main(int argc, char** argv) {
     RecordOutput out;
     out.exchange_path = config->exchange_file;
     out.console = stdout;
-    out.log = log;
+    out.log.fd = log.get();
 
     const int status = run_receive_loop(port, fec, out);
 
-    if (log != nullptr) {
-        std::fclose(log);
-    }
     close_port(port);
     std::fflush(stdout);
     return status;

@@ -1,5 +1,7 @@
 #include "decoder/records.h"
 
+#include "common/file_io.h"
+
 #include <algorithm>
 
 namespace quorvel {
@@ -9,6 +11,8 @@ namespace {
 using exchange::Appended;
 
 constexpr std::chrono::seconds kReportInterval{1};
+// A full disk is not worth a try of the log for every byte.
+constexpr std::chrono::milliseconds kLogRetry{250};
 
 // Past an outage a large pending buffer is given back rather than kept.
 constexpr std::size_t kKeptCapacity = 64 * 1024;
@@ -81,13 +85,57 @@ void report_drops(const RecordOutput& out) {
     console_line(out, line + "\r\n");
 }
 
+void empty_buffer(std::string& buffer) {
+    buffer.clear();
+    if (buffer.capacity() > kKeptCapacity) {
+        std::string().swap(buffer);
+    }
+}
+
+void queue_for_log(RecordOutput& out, std::string_view text) {
+    LogOutput& log = out.log;
+    const std::string stored = text_mode(text);
+    if (log.failing && log.pending.size() + stored.size() > out.pending_limit) {
+        ++log.dropped;
+        ++log.lost;
+        return;
+    }
+    log.pending += stored;
+    ++log.pending_records;
+}
+
+// A write the log does not take is cut off again, so the log holds whole
+// records only, and the text is tried again later.
+void flush_log(RecordOutput& out, SteadyClock::time_point now) {
+    LogOutput& log = out.log;
+    if (log.pending.empty() || (log.failing && now < log.next_try)) {
+        return;
+    }
+    if (fileio::AppendWhole(log.fd, log.pending) != 0) {
+        if (!log.failing) {
+            console_line(out, "error on writing output logging file\r\n");
+        }
+        log.failing = true;
+        log.next_try = now + kLogRetry;
+        return;
+    }
+    if (log.failing) {
+        const std::string missing =
+            log.dropped > 0 ? ", " + std::to_string(log.dropped) + " records missing from it" : "";
+        console_line(out, "output logging file written again" + missing + "\r\n");
+    }
+    empty_buffer(log.pending);
+    log.pending_records = 0;
+    log.dropped = 0;
+    log.failing = false;
+}
+
 void queue_text(RecordOutput& out, std::string_view text) {
     if (out.console != nullptr) {
         std::fwrite(text.data(), 1, text.size(), out.console);
     }
-    if (out.log != nullptr) {
-        const std::string stored = text_mode(text);
-        std::fwrite(stored.data(), 1, stored.size(), out.log);
+    if (out.log.fd >= 0) {
+        queue_for_log(out, text);
     }
     if (out.pending.size() + text.size() > out.pending_limit) {
         count_drop(out, text);
@@ -141,11 +189,8 @@ void note_written(RecordOutput& out, Appended result) {
         console_line(out, "error on closing exchange file\r\n");
     }
     out.outage = ExchangeOutage{};
-    out.pending.clear();
+    empty_buffer(out.pending);
     out.pending_records = 0;
-    if (out.pending.capacity() > kKeptCapacity) {
-        std::string().swap(out.pending);
-    }
 }
 
 } // namespace
@@ -166,18 +211,16 @@ void queue_line(RecordOutput& out, std::string_view line) {
     queue_text(out, text);
 }
 
-void flush_streams(RecordOutput& out) {
+void flush_streams(RecordOutput& out, SteadyClock::time_point now) {
     if (out.console != nullptr) {
         std::fflush(out.console);
     }
-    if (out.log != nullptr) {
-        std::fflush(out.log);
-    }
+    flush_log(out, now);
 }
 
 FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
                                  const exchange::LockWait& wait) {
-    flush_streams(out);
+    flush_streams(out, now);
     if (out.pending.empty() && out.outage.dropped.empty()) {
         return FlushResult::Empty;
     }
@@ -191,13 +234,22 @@ FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
 }
 
 bool report_unwritten(RecordOutput& out) {
+    LogOutput& log = out.log;
+    log.next_try = {}; // one more try, however recent the last one
+    flush_log(out, SteadyClock::now());
+    const std::size_t unlogged = log.pending_records + log.dropped;
+    if (unlogged > 0) {
+        console_line(out, std::to_string(unlogged) +
+                              " records not written to the output logging file\r\n");
+    }
     const std::size_t unwritten = out.pending_records + dropped_total(out);
     if (unwritten == 0) {
         return true;
     }
     report_drops(out);
+    const bool logged = log.fd >= 0 && unlogged == 0 && log.lost == 0;
     std::string line = std::to_string(unwritten) + " records not written to the exchange file";
-    console_line(out, line + (out.log != nullptr ? "; they are in the log\r\n" : "\r\n"));
+    console_line(out, line + (logged ? "; they are in the log\r\n" : "\r\n"));
     return false;
 }
 

@@ -2,6 +2,7 @@
 // and running the real programs.
 #pragma once
 
+#include "decoder/startup.h"
 #include "tests/support/harness.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +62,22 @@ public:
 
 private:
     std::FILE* file_;
+};
+
+// A -o log in a scratch folder, opened as the decoder opens it.
+class LogFile {
+public:
+    explicit LogFile(const TempDir& dir) : path_(dir.file("quorvel.log")) {
+        quorvel::DecoderConfig config;
+        config.log_file = path_;
+        fd_ = quorvel::open_log(config);
+    }
+    int fd() const { return fd_.get(); }
+    std::string text() const { return read_file(path_); }
+
+private:
+    std::string path_;
+    fileio::Fd fd_;
 };
 
 } // namespace quorvel_test
