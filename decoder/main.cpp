@@ -20,9 +20,10 @@ int main(int argc, char** argv) {
     // full disk: the records stay pending instead of the decoder being killed.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const std::optional<DecoderConfig> config = parse_command_line(argc, argv);
+    const CommandLine command_line = parse_command_line(argc, argv);
+    const std::optional<DecoderConfig>& config = command_line.config;
     if (!config) {
-        return kExitUsage;
+        return command_line.exit_status;
     }
 
     Port port;

@@ -27,6 +27,15 @@ using harness::TempDir;
 using harness::wait_for;
 using harness::write_file;
 
+// What quorvel prints for --help and a bad command line.
+inline const std::string kUsage =
+    "ALERT2 FEC & MANT Decoder [-p<PORT NAME>] [-l<fblkpayloadlen>] [-e<exchangefilename>] "
+    "[-o{<decodedMANTlogfilename>|<NULL>}]\r\n"
+    "Default baud rate: 19200\r\n"
+    "Default serial port: COM2\r\n"
+    "Default first block payload len: 24\r\n"
+    "Default exchange file name: SondrelMANTout.txt\r\n";
+
 // Queued record text split at each CR LF, without the line ends.
 inline std::vector<std::string> crlf_lines(const std::string& text) {
     std::vector<std::string> lines;
