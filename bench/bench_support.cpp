@@ -8,8 +8,6 @@
 #include "simulator/scenario.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -184,20 +182,6 @@ CodeBytes code_bytes(const std::string& stream, int first_payload) {
     return code;
 }
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/veltaro-bench-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 void use_private_folders(const TempDir& root) {
     for (const char* name : {"config", "data", "runtime"}) {
         const std::filesystem::path folder = root.path() / name;
@@ -207,21 +191,6 @@ void use_private_folders(const TempDir& root) {
     ::setenv("XDG_DATA_HOME", (root.path() / "data").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (root.path() / "runtime").c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-}
-
-void write_file(const std::filesystem::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 std::string decode_stream(const std::string& stream, int first_payload) {

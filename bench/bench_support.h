@@ -3,6 +3,7 @@
 #pragma once
 
 #include "simulator/encoder.h"
+#include "tests/support/harness.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +11,11 @@
 #include <vector>
 
 namespace bench {
+
+// The tests' scratch folder and whole-file reads and writes.
+using harness::read_file;
+using harness::TempDir;
+using harness::write_file;
 
 // A MANT data run of exactly 1023 bytes (the most MANT_len can announce):
 // rain tip, general sensor, multiple sensor and compact reports in several
@@ -34,25 +40,9 @@ struct CodeBytes {
 };
 CodeBytes code_bytes(const std::string& stream, int first_payload);
 
-// A folder under $TMPDIR that is removed with the object.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
-
 // Settings, port map and instance lock in folders under root, never the
 // user's; the window offscreen unless told otherwise.
 void use_private_folders(const TempDir& root);
-
-void write_file(const std::filesystem::path& path, const std::string& content);
-std::string read_file(const std::filesystem::path& path);
 
 // Feeds the stream to the decoder's packet state machine and returns what the
 // flush appended to the exchange file.

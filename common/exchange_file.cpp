@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,30 +22,50 @@ using fileio::OpenRegular;
 using fileio::SystemProblem;
 
 // How many times an append follows the exchange file being claimed under it
-// before it gives up for this time.
+// before it leaves the text for the next attempt.
 constexpr int kReopenAttempts = 8;
 
 constexpr std::size_t kSlice = 64 * 1024;
 // A mark is a few short lines; anything longer is not one.
 constexpr std::size_t kLongestMark = 4096;
 
-// Opens the exchange file for appending and locks it, opening it again while
-// the display claims it between our open and our lock.
-Fd OpenLocked(const std::string& path, Problem& problem) {
-    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        Fd fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, problem);
-        if (!fd.valid()) {
-            return {};
+constexpr std::chrono::milliseconds kLockRetry{10};
+
+// Sleeps for timeout unless wake_fd becomes readable first.
+bool Woken(int wake_fd, std::chrono::milliseconds timeout) {
+    pollfd watched{wake_fd, POLLIN, 0};
+    return ::poll(&watched, wake_fd >= 0 ? 1 : 0, static_cast<int>(timeout.count())) > 0;
+}
+
+// Tries the lock without blocking until the wait ends, so that a stop request
+// is never held up by another program's lock. 0, EWOULDBLOCK when the lock
+// stayed held elsewhere, or another errno.
+int LockExclusive(int fd, const LockWait& wait) {
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return 0;
         }
-        if (::flock(fd.get(), LOCK_EX) != 0) {
-            problem = SystemProblem(errno, path);
-            return {};
+        if (errno == EINTR) {
+            continue;
         }
-        if (fileio::SameFile(fd.get(), path)) {
-            return fd;
+        if (errno != EWOULDBLOCK) {
+            return errno;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            wait.until - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || Woken(wait.wake_fd, std::min(left, kLockRetry))) {
+            return EWOULDBLOCK;
         }
     }
-    problem = SystemProblem(EAGAIN, path);
+}
+
+AppendResult WriteAndClose(Fd fd, const std::string& path, std::string_view text) {
+    if (const int error = fileio::AppendWhole(fd.get(), text)) {
+        return {Appended::write_failed, SystemProblem(error, path)};
+    }
+    if (const int error = fd.Close()) {
+        return {Appended::close_failed, SystemProblem(error, path)};
+    }
     return {};
 }
 
@@ -129,8 +150,8 @@ Problem WriteMark(const ClaimNames& names, const std::string& text) {
     if (const int error = fileio::WriteAll(fd.get(), text)) {
         return SystemProblem(error, names.fresh_mark);
     }
-    if (::close(fd.Release()) != 0) {
-        return SystemProblem(errno, names.fresh_mark);
+    if (const int error = fd.Close()) {
+        return SystemProblem(error, names.fresh_mark);
     }
     if (::rename(names.fresh_mark.c_str(), names.mark.c_str()) != 0) {
         return SystemProblem(errno, names.mark);
@@ -189,16 +210,23 @@ bool IsRegularFile(const std::string& path) {
 
 } // namespace
 
-Problem Append(const std::string& path, std::string_view text) {
-    Problem problem;
-    const Fd fd = OpenLocked(path, problem);
-    if (!fd.valid()) {
-        return problem;
+AppendResult Append(const std::string& path, std::string_view text, const LockWait& wait) {
+    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+        Problem problem;
+        Fd fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, problem);
+        if (!fd.valid()) {
+            return {Appended::open_failed, problem};
+        }
+        if (const int error = LockExclusive(fd.get(), wait)) {
+            return {error == EWOULDBLOCK ? Appended::locked : Appended::open_failed,
+                    SystemProblem(error, path)};
+        }
+        // Claimed between our open and our lock: the next file at the path takes the text.
+        if (fileio::SameFile(fd.get(), path)) {
+            return WriteAndClose(std::move(fd), path, text);
+        }
     }
-    if (const int error = fileio::AppendWhole(fd.get(), text)) {
-        return SystemProblem(error, path);
-    }
-    return {};
+    return {Appended::locked, SystemProblem(EWOULDBLOCK, path)};
 }
 
 // ---- LineReader ----
@@ -370,9 +398,9 @@ ClaimedFile::Opened ClaimedFile::Claim(const std::string& exchange_path, Problem
         }
         return Opened::nothing;
     }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK) {
-            problem = SystemProblem(errno, exchange_path);
+    if (const int error = LockExclusive(fd.get(), {})) {
+        if (error != EWOULDBLOCK) {
+            problem = SystemProblem(error, exchange_path);
         }
         return Opened::nothing; // the decoder is appending: next time
     }

@@ -1,8 +1,9 @@
 // The exchange-file hand-over between the decoder, which appends records, and
 // the display, which takes them over. Both sides lock the file with flock.
 //
-// The decoder appends under the lock, waiting for it, and opens the file again
-// when the one it holds is no longer the one at the path.
+// The decoder appends under the lock, retrying it while the display holds it,
+// and opens the file again when the one it locked is no longer the one at the
+// path.
 //
 // The display claims the file by renaming it to "<exchange>.claimed" under the
 // lock, taken without waiting (a held lock means "try at the next tick"), so
@@ -22,6 +23,7 @@
 
 #include "common/file_io.h"
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -32,10 +34,34 @@ namespace exchange {
 
 using fileio::Problem;
 
-// Appends text to the exchange file at path under its exclusive lock, waiting
-// for it; a write that fails is cut off again, so a retry never doubles half
-// a record. A signal that interrupts the wait gives EINTR.
-Problem Append(const std::string& path, std::string_view text);
+// How long an append waits for a lock that another program holds: until the
+// deadline, or until wake_fd becomes readable (a stop request). The default
+// tries once and never waits.
+struct LockWait {
+    std::chrono::steady_clock::time_point until{};
+    int wake_fd = -1;
+};
+
+enum class Appended {
+    written,      // the whole text is in the file
+    close_failed, // written, but closing the file reported an error
+    locked,       // another program held the lock until the wait ended; nothing written
+    open_failed,  // no regular file could be opened, created or locked at the path
+    write_failed, // the file did not take the whole text (full disk, size limit); none of it kept
+};
+
+struct AppendResult {
+    Appended status = Appended::written;
+    Problem problem; // what failed, unless written
+};
+
+// Appends text to the regular file at path (created when missing) under its
+// exclusive lock, then closes it. A lock held elsewhere is tried again every
+// 10 ms for as long as wait allows. When the file it locked is no longer the
+// one at the path (the display claimed it meanwhile), the append opens the new
+// one. All or nothing: a write that fails part-way is cut off again, so a
+// retry never doubles half a record.
+AppendResult Append(const std::string& path, std::string_view text, const LockWait& wait = {});
 
 // Lines of exchange-file content, read in slices of 64 KiB: a line ends at CR,
 // LF or CR LF, and the end of the content ends the last line. A line longer

@@ -70,6 +70,10 @@ int Fd::Release() {
     return fd;
 }
 
+int Fd::Close() {
+    return ::close(Release()) == 0 ? 0 : errno;
+}
+
 void Fd::Reset() {
     if (fd_ >= 0) {
         ::close(fd_);

@@ -42,6 +42,8 @@ public:
     bool valid() const { return fd_ >= 0; }
     int Release();
     void Reset();
+    // Closes the file and says whether that worked: 0 or errno.
+    int Close();
 
 private:
     int fd_ = -1;

@@ -20,9 +20,10 @@ int main(int argc, char** argv) {
     // full disk: the records stay pending instead of the decoder being killed.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const std::optional<DecoderConfig> config = parse_command_line(argc, argv);
+    const CommandLine command_line = parse_command_line(argc, argv);
+    const std::optional<DecoderConfig>& config = command_line.config;
     if (!config) {
-        return kExitUsage;
+        return command_line.exit_status;
     }
 
     Port port;
@@ -32,8 +33,8 @@ int main(int argc, char** argv) {
         return kExitPortFailure;
     }
 
-    std::FILE* log = open_log(*config);
-    print_banner(*config, log != nullptr);
+    const fileio::Fd log = open_log(*config);
+    print_banner(*config, log.valid());
 
     FecContext fec;
     init_fec(fec, config->first_payload);
@@ -41,13 +42,10 @@ int main(int argc, char** argv) {
     RecordOutput out;
     out.exchange_path = config->exchange_file;
     out.console = stdout;
-    out.log = log;
+    out.log.fd = log.get();
 
     const int status = run_receive_loop(port, fec, out);
 
-    if (log != nullptr) {
-        std::fclose(log);
-    }
     close_port(port);
     std::fflush(stdout);
     return status;

@@ -24,14 +24,17 @@ void print_usage(std::FILE* out) {
     std::fprintf(out, "Default exchange file name: %s\r\n", defaults.exchange_file.c_str());
 }
 
-std::optional<DecoderConfig> parse_command_line(int argc, const char* const* argv, std::FILE* out,
-                                                std::FILE* err) {
+CommandLine parse_command_line(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     DecoderConfig config;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            print_usage(out);
+            return {std::nullopt, kExitHelp};
+        }
         if (arg[0] != '-' || std::strchr("peol", arg[1]) == nullptr || arg[1] == '\0') {
             print_usage(out);
-            return std::nullopt;
+            return {};
         }
         const char letter = arg[1];
         const char* value = arg + 2;
@@ -40,7 +43,7 @@ std::optional<DecoderConfig> parse_command_line(int argc, const char* const* arg
                 value = argv[++i];
             } else if (letter != 'l') {
                 print_usage(out);
-                return std::nullopt;
+                return {};
             }
         }
         switch (letter) {
@@ -58,17 +61,17 @@ std::optional<DecoderConfig> parse_command_line(int argc, const char* const* arg
             if (length < kMinFirstBlockPayload || length > kMaxFirstBlockPayload) {
                 std::fprintf(err, "Bad first blk len: %ld\r\n", length);
                 print_usage(out);
-                return std::nullopt;
+                return {};
             }
             config.first_payload = static_cast<int>(length);
             break;
         }
         }
     }
-    return config;
+    return {config};
 }
 
-std::optional<DecoderConfig> parse_command_line(int argc, const char* const* argv) {
+CommandLine parse_command_line(int argc, const char* const* argv) {
     return parse_command_line(argc, argv, stdout, stderr);
 }
 

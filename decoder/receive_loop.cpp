@@ -204,7 +204,7 @@ private:
 
     void flush_if_due(Clock::time_point now) {
         if (out_.pending.empty() || now < next_flush_) {
-            flush_streams(out_);
+            flush_streams(out_, now);
             return;
         }
         switch (flush_pending_output(out_, now)) {

@@ -1,12 +1,18 @@
 #include "decoder/records.h"
 
+#include "common/file_io.h"
+
 #include <algorithm>
 
 namespace quorvel {
 
 namespace {
 
+using exchange::Appended;
+
 constexpr std::chrono::seconds kReportInterval{1};
+// A full disk is not worth a try of the log for every byte.
+constexpr std::chrono::milliseconds kLogRetry{250};
 
 // Past an outage a large pending buffer is given back rather than kept.
 constexpr std::size_t kKeptCapacity = 64 * 1024;
@@ -79,13 +85,57 @@ void report_drops(const RecordOutput& out) {
     console_line(out, line + "\r\n");
 }
 
+void empty_buffer(std::string& buffer) {
+    buffer.clear();
+    if (buffer.capacity() > kKeptCapacity) {
+        std::string().swap(buffer);
+    }
+}
+
+void queue_for_log(RecordOutput& out, std::string_view text) {
+    LogOutput& log = out.log;
+    const std::string stored = text_mode(text);
+    if (log.failing && log.pending.size() + stored.size() > out.pending_limit) {
+        ++log.dropped;
+        ++log.lost;
+        return;
+    }
+    log.pending += stored;
+    ++log.pending_records;
+}
+
+// A write the log does not take is cut off again, so the log holds whole
+// records only, and the text is tried again later.
+void flush_log(RecordOutput& out, SteadyClock::time_point now) {
+    LogOutput& log = out.log;
+    if (log.pending.empty() || (log.failing && now < log.next_try)) {
+        return;
+    }
+    if (fileio::AppendWhole(log.fd, log.pending) != 0) {
+        if (!log.failing) {
+            console_line(out, "error on writing output logging file\r\n");
+        }
+        log.failing = true;
+        log.next_try = now + kLogRetry;
+        return;
+    }
+    if (log.failing) {
+        const std::string missing =
+            log.dropped > 0 ? ", " + std::to_string(log.dropped) + " records missing from it" : "";
+        console_line(out, "output logging file written again" + missing + "\r\n");
+    }
+    empty_buffer(log.pending);
+    log.pending_records = 0;
+    log.dropped = 0;
+    log.failing = false;
+}
+
 void queue_text(RecordOutput& out, std::string_view text) {
     if (out.console != nullptr) {
         std::fwrite(text.data(), 1, text.size(), out.console);
     }
-    if (out.log != nullptr) {
-        const std::string stored = text_mode(text);
-        std::fwrite(stored.data(), 1, stored.size(), out.log);
+    if (out.log.fd >= 0) {
+        queue_for_log(out, text);
     }
     if (out.pending.size() + text.size() > out.pending_limit) {
         count_drop(out, text);
@@ -97,25 +147,24 @@ void queue_text(RecordOutput& out, std::string_view text) {
 
 // A held lock is the display's moment of claiming the file; only one that
 // lasts is worth a line.
-const char* failure_message(const RecordOutput& out, AppendResult result,
-                            SteadyClock::time_point now) {
+const char* failure_message(const RecordOutput& out, Appended result, SteadyClock::time_point now) {
     switch (result) {
-    case AppendResult::OpenFailed:
+    case Appended::open_failed:
         return "error on opening exchange file\r\n";
-    case AppendResult::WriteFailed:
+    case Appended::write_failed:
         return "error on writing exchange file\r\n";
-    case AppendResult::Locked:
+    case Appended::locked:
         return now - out.outage.since >= kReportInterval
                    ? "exchange file locked by another program\r\n"
                    : nullptr;
-    case AppendResult::Written:
-    case AppendResult::CloseFailed:
+    case Appended::written:
+    case Appended::close_failed:
         break;
     }
     return nullptr;
 }
 
-FlushResult note_failure(RecordOutput& out, AppendResult result, SteadyClock::time_point now) {
+FlushResult note_failure(RecordOutput& out, Appended result, SteadyClock::time_point now) {
     ExchangeOutage& outage = out.outage;
     if (!outage.active) {
         outage.active = true;
@@ -127,24 +176,21 @@ FlushResult note_failure(RecordOutput& out, AppendResult result, SteadyClock::ti
         outage.reported = true;
         outage.last_report = now;
     }
-    return result == AppendResult::Locked ? FlushResult::Locked : FlushResult::Failed;
+    return result == Appended::locked ? FlushResult::Locked : FlushResult::Failed;
 }
 
-void note_written(RecordOutput& out, AppendResult result) {
+void note_written(RecordOutput& out, Appended result) {
     if (out.outage.reported) {
         console_line(out, "exchange file written again: " + std::to_string(out.pending_records) +
                               " records handed over\r\n");
     }
     report_drops(out);
-    if (result == AppendResult::CloseFailed) {
+    if (result == Appended::close_failed) {
         console_line(out, "error on closing exchange file\r\n");
     }
     out.outage = ExchangeOutage{};
-    out.pending.clear();
+    empty_buffer(out.pending);
     out.pending_records = 0;
-    if (out.pending.capacity() > kKeptCapacity) {
-        std::string().swap(out.pending);
-    }
 }
 
 } // namespace
@@ -165,24 +211,22 @@ void queue_line(RecordOutput& out, std::string_view line) {
     queue_text(out, text);
 }
 
-void flush_streams(RecordOutput& out) {
+void flush_streams(RecordOutput& out, SteadyClock::time_point now) {
     if (out.console != nullptr) {
         std::fflush(out.console);
     }
-    if (out.log != nullptr) {
-        std::fflush(out.log);
-    }
+    flush_log(out, now);
 }
 
 FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
-                                 const AppendWait& wait) {
-    flush_streams(out);
+                                 const exchange::LockWait& wait) {
+    flush_streams(out, now);
     if (out.pending.empty() && out.outage.dropped.empty()) {
         return FlushResult::Empty;
     }
-    const AppendResult result =
-        append_exchange_file(out.exchange_path, text_mode(out.pending), wait);
-    if (result != AppendResult::Written && result != AppendResult::CloseFailed) {
+    const Appended result =
+        exchange::Append(out.exchange_path, text_mode(out.pending), wait).status;
+    if (result != Appended::written && result != Appended::close_failed) {
         return note_failure(out, result, now);
     }
     note_written(out, result);
@@ -190,13 +234,22 @@ FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
 }
 
 bool report_unwritten(RecordOutput& out) {
+    LogOutput& log = out.log;
+    log.next_try = {}; // one more try, however recent the last one
+    flush_log(out, SteadyClock::now());
+    const std::size_t unlogged = log.pending_records + log.dropped;
+    if (unlogged > 0) {
+        console_line(out, std::to_string(unlogged) +
+                              " records not written to the output logging file\r\n");
+    }
     const std::size_t unwritten = out.pending_records + dropped_total(out);
     if (unwritten == 0) {
         return true;
     }
     report_drops(out);
+    const bool logged = log.fd >= 0 && unlogged == 0 && log.lost == 0;
     std::string line = std::to_string(unwritten) + " records not written to the exchange file";
-    console_line(out, line + (out.log != nullptr ? "; they are in the log\r\n" : "\r\n"));
+    console_line(out, line + (logged ? "; they are in the log\r\n" : "\r\n"));
     return false;
 }
 

@@ -3,7 +3,7 @@
 // taken it (P, S and N records).
 #pragma once
 
-#include "decoder/exchange_append.h"
+#include "common/exchange_file.h"
 
 #include <chrono>
 #include <cstddef>
@@ -35,11 +35,24 @@ struct ExchangeOutage {
     std::vector<DroppedRecords> dropped;
 };
 
+// The optional copy of every record (-o). Records are appended whole when the
+// streams are flushed; what the log does not take (a full disk, a size limit)
+// waits for a later flush, up to the pending limit.
+struct LogOutput {
+    int fd = -1;         // not owned; -1: no log
+    std::string pending; // stored text (CR CR LF) the log has not taken yet
+    std::size_t pending_records = 0;
+    std::size_t dropped = 0; // records past the pending limit in this outage
+    std::size_t lost = 0;    // all the records dropped from the log in this run
+    bool failing = false;    // the console has said the log cannot be written
+    SteadyClock::time_point next_try{};
+};
+
 struct RecordOutput {
     std::string exchange_path;   // appended to under an exclusive flock
     std::FILE* console = stdout; // each record's text as queued (nullptr: none)
-    std::FILE* log = nullptr;    // optional copy; CR CR LF line ends
-    std::string pending;         // queued text the exchange file has not taken yet
+    LogOutput log;
+    std::string pending; // queued text the exchange file has not taken yet
     std::size_t pending_records = 0;
     std::size_t pending_limit = kPendingLimit;
     ExchangeOutage outage;
@@ -57,8 +70,10 @@ void queue_record(RecordOutput& out, std::string_view record);
 // CR/LF by CR LF, then queues like queue_record.
 void queue_line(RecordOutput& out, std::string_view line);
 
-// Writes what console and log have buffered.
-void flush_streams(RecordOutput& out);
+// Writes what console and log have buffered. While the log cannot be written
+// the console says so once ("error on writing output logging file\r\n"), and
+// the log is tried again a quarter of a second later at the earliest.
+void flush_streams(RecordOutput& out, SteadyClock::time_point now);
 
 // Flushes console and log and appends the pending output to the exchange file
 // (each LF stored as CR LF, so every record ends in CR CR LF there). While the
@@ -68,10 +83,10 @@ void flush_streams(RecordOutput& out);
 // second); the flush that ends such a time says how many records it handed
 // over, and how many of each kind were dropped meanwhile.
 FlushResult flush_pending_output(RecordOutput& out, SteadyClock::time_point now,
-                                 const AppendWait& wait = {});
+                                 const exchange::LockWait& wait = {});
 
 // After the last flush: tells the console how many records never reached the
-// exchange file. Returns true when there are none.
+// exchange file, and the log. Returns true when the exchange file has them all.
 bool report_unwritten(RecordOutput& out);
 
 } // namespace quorvel

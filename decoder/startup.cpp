@@ -4,7 +4,6 @@
 #include "decoder/serial_port.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvel {
@@ -14,33 +13,25 @@ namespace {
 constexpr int kMaxDataPayload = 1200;
 
 // A regular file, created or emptied; never a FIFO that would hold the start
-// until a reader comes, nor a device or a link planted at the path.
-std::FILE* create_regular(const std::string& path) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        return nullptr;
+// until a reader comes, nor a device or a link planted at the path. Appending:
+// a record the log does not take whole is cut off again at the end.
+fileio::Fd create_regular(const std::string& path) {
+    fileio::Problem problem;
+    fileio::Fd fd = fileio::OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, problem);
+    if (fd.valid() && ::ftruncate(fd.get(), 0) != 0) {
+        fd.Reset();
     }
-    struct stat st {};
-    // Binary: line ends are converted by the record output itself.
-    std::FILE* file = nullptr;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0) {
-        file = ::fdopen(fd, "wb");
-    }
-    if (file == nullptr) {
-        ::close(fd);
-    }
-    return file;
+    return fd;
 }
 
 } // namespace
 
-std::FILE* open_log(const DecoderConfig& config, std::FILE* out) {
+fileio::Fd open_log(const DecoderConfig& config, std::FILE* out) {
     if (!config.log_file) {
-        return nullptr;
+        return {};
     }
-    std::FILE* log = create_regular(*config.log_file);
-    if (log == nullptr) {
+    fileio::Fd log = create_regular(*config.log_file);
+    if (!log.valid()) {
         std::fputs("error on opening output logging file, data will not be logged\r\n", out);
     }
     return log;

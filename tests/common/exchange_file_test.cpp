@@ -5,18 +5,26 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <fcntl.h>
+#include <future>
+#include <memory>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
 
 namespace {
 
 namespace fs = std::filesystem;
+using exchange::Appended;
 using exchange::ClaimedFile;
 using exchange::LineReader;
 using harness::read_file;
 using harness::TempDir;
 using harness::write_file;
 using Kind = LineReader::Kind;
+using Clock = std::chrono::steady_clock;
 
 struct Line {
     Kind kind;
@@ -107,6 +115,120 @@ TEST(LineReader, ReadingFromAPositionGoesOnWithTheNextLine) {
     EXPECT_EQ(rest, std::vector<Line>(all.begin() + 3, all.end()));
 }
 
+// ---- Appending ----
+
+const std::string kRecord = "P,0,1\r\r\n";
+
+// The append's outcome; a test failure when it does not come back in time (an
+// open that waits for a pipe's reader blocks for good).
+exchange::AppendResult AppendInTime(const std::string& path, exchange::LockWait wait = {}) {
+    auto outcome = std::make_shared<std::promise<exchange::AppendResult>>();
+    std::future<exchange::AppendResult> result = outcome->get_future();
+    std::thread([=] { outcome->set_value(exchange::Append(path, kRecord, wait)); }).detach();
+    if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << path << ": the append never came back";
+        return {};
+    }
+    return result.get();
+}
+
+TEST(Append, AnythingButARegularFileAtThePathIsRefusedWithoutWaiting) {
+    const TempDir dir;
+    const fs::path outside = harness::make_outside_file(dir.path());
+    for (const harness::ForeignEntry& entry : harness::kForeignEntries) {
+        SCOPED_TRACE(entry.kind);
+        const std::string path = dir.file(std::string("exchange as ") + entry.kind);
+        entry.make(path, outside);
+        const exchange::AppendResult refused = AppendInTime(path);
+        EXPECT_EQ(refused.status, Appended::open_failed);
+        EXPECT_STREQ(refused.problem.refused, entry.kind);
+    }
+    fs::create_symlink(dir / "nothing", dir / "dangling");
+    EXPECT_EQ(AppendInTime(dir.file("dangling")).status, Appended::open_failed);
+    EXPECT_FALSE(fs::exists(dir / "nothing"));
+    EXPECT_EQ(AppendInTime(dir.file("gone/exchange.txt")).status, Appended::open_failed);
+    EXPECT_EQ(read_file(outside), harness::kOutsideText);
+
+    // A pipe that someone reads is no exchange file either.
+    const std::string pipe = dir.file("exchange as a pipe");
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(AppendInTime(pipe).status, Appended::open_failed);
+    char byte;
+    EXPECT_EQ(::read(reader, &byte, 1), 0);
+    ::close(reader);
+}
+
+TEST(Append, AHeldLockIsWaitedForOnlyUntilTheDeadlineOrAWakeUp) {
+    const TempDir dir;
+    const std::string path = dir.file(harness::kExchangeName);
+    const int held = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    int wake[2];
+    ASSERT_EQ(::pipe(wake), 0);
+    ASSERT_EQ(::write(wake[1], "s", 1), 1);
+    struct Case {
+        const char* name;
+        exchange::LockWait wait;
+    };
+    const Case cases[] = {
+        {"no wait", {}},
+        {"a deadline that passes", {Clock::now() + std::chrono::milliseconds(50)}},
+        {"a wake-up long before the deadline", {Clock::now() + std::chrono::hours(1), wake[0]}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AppendInTime(path, c.wait).status, Appended::locked) << c.name;
+    }
+    ::close(wake[0]);
+    ::close(wake[1]);
+    EXPECT_EQ(read_file(path), "");
+    ::close(held);
+    EXPECT_EQ(AppendInTime(path).status, Appended::written);
+    EXPECT_EQ(read_file(path), kRecord);
+}
+
+TEST(Append, AFileClaimedWhileTheAppendWaitedForItsLockGetsNothingTheNewOneGetsTheText) {
+    const TempDir dir;
+    const std::string path = dir.file(harness::kExchangeName);
+    write_file(path, "S,1\r\r\n");
+    const int held = ::open(path.c_str(), O_RDWR);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    auto call = std::async(std::launch::async, [&] {
+        return exchange::Append(path, kRecord, {Clock::now() + std::chrono::minutes(1)}).status;
+    });
+    // Gives the append time to open the file that is about to be claimed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The display's claim: renamed under the lock, then unlocked.
+    fs::rename(path, dir / "claimed");
+    ::close(held);
+    EXPECT_EQ(call.get(), Appended::written);
+    EXPECT_EQ(read_file(dir / "claimed"), "S,1\r\r\n");
+    EXPECT_EQ(read_file(path), kRecord);
+}
+
+// Run in a child: the size limit and the ignored SIGXFSZ are process-wide.
+TEST(Append, AWriteBeyondAFileSizeLimitFailsWholeAndLeavesTheFileAsItWas) {
+    const TempDir dir;
+    const std::string path = dir.file(harness::kExchangeName);
+    write_file(path, std::string(1000, 'a'));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const exchange::AppendResult refused = exchange::Append(path, std::string(100, 'b'));
+        const bool fits = exchange::Append(path, std::string(24, 'c')).status == Appended::written;
+        ::_exit(refused.status == Appended::write_failed && refused.problem.error == EFBIG && fits
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(path), std::string(1000, 'a') + std::string(24, 'c'));
+}
+
 // ---- The hand-over ----
 
 class HandOver : public ::testing::Test {
@@ -129,8 +251,8 @@ protected:
         return lines;
     }
     void Append(const std::string& text) {
-        const exchange::Problem appended = exchange::Append(Exchange(), text);
-        ASSERT_FALSE(appended) << appended.Describe();
+        const exchange::AppendResult appended = exchange::Append(Exchange(), text);
+        ASSERT_EQ(appended.status, Appended::written) << appended.problem.Describe();
     }
 
     TempDir dir;
@@ -274,7 +396,6 @@ TEST_F(HandOver, AnExchangeNameThatIsNotARegularFileIsRefusedAndLeftAlone) {
         EXPECT_EQ(Open(file), ClaimedFile::Opened::nothing);
         EXPECT_STREQ(problem.refused, entry.kind);
         EXPECT_EQ(problem.path, Exchange());
-        EXPECT_FALSE(exchange::Append(Exchange(), "S,1\r\r\n").refused == nullptr);
         EXPECT_FALSE(fs::exists(Claimed()));
         fs::remove(Exchange());
     }

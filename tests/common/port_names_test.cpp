@@ -1,5 +1,7 @@
 #include "common/port_names.h"
 
+#include "tests/support/harness.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,15 +15,10 @@ namespace {
 class PortNamesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("port-names-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
         fs::create_directories(root_ / "Veltaro" / "ports");
-        ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", root_.path().c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(root_); }
-    fs::path root_;
+    const harness::TempDir root_{"port-names"};
 };
 
 TEST_F(PortNamesTest, ComNamesMapToTheFixedDevicesWhenTheMapHasNoEntry) {
@@ -30,8 +27,8 @@ TEST_F(PortNamesTest, ComNamesMapToTheFixedDevicesWhenTheMapHasNoEntry) {
         const char* device;
     };
     const Case cases[] = {
-        {"COM1", "/dev/ttyS0"},    {"com8", "/dev/ttyS7"},     {"COM9", "/dev/ttyUSB0"},
-        {"Com16", "/dev/ttyUSB7"}, {"COM17", "/dev/ttyACM0"},  {"COM24", "/dev/ttyACM7"},
+        {"COM1", "/dev/ttyS0"},    {"com8", "/dev/ttyS7"},    {"COM9", "/dev/ttyUSB0"},
+        {"Com16", "/dev/ttyUSB7"}, {"COM17", "/dev/ttyACM0"}, {"COM24", "/dev/ttyACM7"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(common::resolve_port_name(c.name), c.device) << c.name;

@@ -10,14 +10,7 @@ namespace {
 
 using quorvel::DecoderConfig;
 using quorvel_test::CapturedStream;
-
-const char* const kUsage =
-    "ALERT2 FEC & MANT Decoder [-p<PORT NAME>] [-l<fblkpayloadlen>] [-e<exchangefilename>] "
-    "[-o{<decodedMANTlogfilename>|<NULL>}]\r\n"
-    "Default baud rate: 19200\r\n"
-    "Default serial port: COM2\r\n"
-    "Default first block payload len: 24\r\n"
-    "Default exchange file name: SondrelMANTout.txt\r\n";
+using quorvel_test::kUsage;
 
 struct Parsed {
     std::optional<DecoderConfig> config;
@@ -31,7 +24,8 @@ Parsed parse(std::vector<const char*> args) {
     CapturedStream err;
     Parsed parsed;
     parsed.config = quorvel::parse_command_line(static_cast<int>(args.size()), args.data(),
-                                                out.get(), err.get());
+                                                out.get(), err.get())
+                        .config;
     parsed.out = out.text();
     parsed.err = err.text();
     return parsed;

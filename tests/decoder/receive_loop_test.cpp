@@ -17,6 +17,7 @@ namespace {
 using namespace receive_test;
 using harness::PseudoTerminal;
 using quorvel_test::CapturedStream;
+using quorvel_test::LogFile;
 using quorvel_test::wait_for;
 
 // The loop on its own thread, with the console and the log captured.
@@ -26,7 +27,7 @@ public:
         init_fec(fec_, first_payload);
         out_.exchange_path = exchange;
         out_.console = console_.get();
-        out_.log = log_.get();
+        out_.log.fd = log_.fd();
         status_ = std::async(std::launch::async, [this] {
             const int status = run_receive_loop(port_, fec_, out_);
             close_port(port_);
@@ -53,7 +54,8 @@ private:
     Port& port_;
     FecContext fec_;
     CapturedStream console_;
-    CapturedStream log_;
+    TempDir dir_;
+    LogFile log_{dir_};
     RecordOutput out_;
     std::future<int> status_;
 };

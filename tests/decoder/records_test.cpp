@@ -3,9 +3,11 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@ namespace {
 
 using quorvel::RecordOutput;
 using quorvel_test::CapturedStream;
+using quorvel_test::LogFile;
 using quorvel_test::read_file;
 using quorvel_test::TempDir;
 
@@ -39,7 +42,7 @@ protected:
     void SetUp() override {
         out_.exchange_path = dir_.file("SondrelMANTout.txt");
         out_.console = console_.get();
-        out_.log = log_.get();
+        out_.log.fd = log_.fd();
     }
     // A flush at t0 + ms milliseconds.
     quorvel::FlushResult flush(int ms = 0) {
@@ -48,7 +51,7 @@ protected:
 
     TempDir dir_;
     CapturedStream console_;
-    CapturedStream log_;
+    LogFile log_{dir_};
     RecordOutput out_;
     const quorvel::SteadyClock::time_point t0_ = quorvel::SteadyClock::now();
 };
@@ -197,6 +200,42 @@ TEST_F(RecordOutputTest, PastThePendingLimitRecordsReachOnlyConsoleAndLogAndAreC
     EXPECT_TRUE(out_.outage.dropped.empty());
 }
 
+// Run in a child: the size limit and the ignored SIGXFSZ are process-wide. Its
+// console is a pipe, which the limit does not apply to.
+TEST_F(RecordOutputTest, ALogAtASizeLimitKeepsWholeRecordsAndTakesTheRestOnceItCan) {
+    int console[2];
+    ASSERT_EQ(::pipe(console), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t usual = limit.rlim_cur;
+        limit.rlim_cur = as_stored(kP1).size() + 10;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        out_.console = ::fdopen(console[1], "w");
+        quorvel::queue_record(out_, kP1);
+        quorvel::flush_streams(out_, t0_);
+        quorvel::queue_line(out_, kN1);
+        quorvel::queue_record(out_, kS2);
+        quorvel::flush_streams(out_, t0_);
+        const bool whole = log_.text() == as_stored(kP1);
+        out_.pending_limit = out_.log.pending.size(); // what waits for the log is bounded
+        quorvel::queue_line(out_, kN1);
+        limit.rlim_cur = usual;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        quorvel::flush_streams(out_, t0_ + std::chrono::seconds(1));
+        ::_exit(whole ? 0 : 1);
+    }
+    ::close(console[1]);
+    const std::string said = harness::read_output({child, console[0]}, false, 60);
+    ::close(console[0]);
+    EXPECT_EQ(harness::wait_exit(child, 60), 0) << "the log ended in part of a record";
+    EXPECT_EQ(log_.text(), as_stored(kP1 + kN1 + kS2));
+    EXPECT_EQ(said, kP1 + kN1 + kS2 + "error on writing output logging file\r\n" + kN1 +
+                        "output logging file written again, 1 records missing from it\r\n");
+}
+
 TEST_F(RecordOutputTest, RecordsNeverHandedOverAreCountedAtTheEnd) {
     struct Case {
         const char* behaviour;
@@ -215,7 +254,7 @@ TEST_F(RecordOutputTest, RecordsNeverHandedOverAreCountedAtTheEnd) {
         CapturedStream console;
         RecordOutput out;
         out.console = console.get();
-        out.log = c.log ? log_.get() : nullptr;
+        out.log.fd = c.log ? log_.fd() : -1;
         for (std::size_t i = 0; i < c.queued; ++i) {
             quorvel::queue_line(out, kN1);
         }

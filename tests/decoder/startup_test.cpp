@@ -12,18 +12,11 @@
 
 namespace {
 
+using quorvel_test::kUsage;
 using quorvel_test::read_file;
 using quorvel_test::TempDir;
 using quorvel_test::wait_for;
 using quorvel_test::write_file;
-
-const std::string kUsage =
-    "ALERT2 FEC & MANT Decoder [-p<PORT NAME>] [-l<fblkpayloadlen>] [-e<exchangefilename>] "
-    "[-o{<decodedMANTlogfilename>|<NULL>}]\r\n"
-    "Default baud rate: 19200\r\n"
-    "Default serial port: COM2\r\n"
-    "Default first block payload len: 24\r\n"
-    "Default exchange file name: SondrelMANTout.txt\r\n";
 
 std::string banner(const std::string& port, const std::string& exchange, int first_payload,
                    const char* log = nullptr) {
@@ -123,23 +116,26 @@ std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
-TEST(DecoderStartUp, BadCommandLinesPrintTheUsageEndWithOneAndOpenNothing) {
+TEST(DecoderStartUp, HelpAndBadCommandLinesPrintTheUsageAndOpenNothing) {
     struct Case {
         std::vector<std::string> args;
         std::string err;
+        int status;
     };
     const Case cases[] = {
-        {{"COM3"}, ""},
-        {{"-x3"}, ""},
-        {{"-e", "exchange.txt", "-o"}, ""},
-        {{"-l16", "-e", "exchange.txt"}, "Bad first blk len: 16\r\n"},
-        {{"-oquorvel.log", "-l"}, "Bad first blk len: 0\r\n"},
+        {{"COM3"}, "", 1},
+        {{"-x3"}, "", 1},
+        {{"-e", "exchange.txt", "-o"}, "", 1},
+        {{"-l16", "-e", "exchange.txt"}, "Bad first blk len: 16\r\n", 1},
+        {{"-oquorvel.log", "-l"}, "Bad first blk len: 0\r\n", 1},
+        {{"-oquorvel.log", "--help"}, "", 0},
+        {{"-h", "-e", "exchange.txt"}, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
         TempDir dir;
         Decoder decoder(dir, c.args);
-        EXPECT_EQ(decoder.wait(), 1);
+        EXPECT_EQ(decoder.wait(), c.status);
         EXPECT_EQ(decoder.out(), kUsage);
         EXPECT_EQ(decoder.err(), c.err);
         EXPECT_FALSE(std::filesystem::exists(dir.file("quorvel.log")));

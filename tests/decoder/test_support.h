@@ -2,6 +2,7 @@
 // and running the real programs.
 #pragma once
 
+#include "decoder/startup.h"
 #include "tests/support/harness.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,15 @@ using harness::read_file;
 using harness::TempDir;
 using harness::wait_for;
 using harness::write_file;
+
+// What quorvel prints for --help and a bad command line.
+inline const std::string kUsage =
+    "ALERT2 FEC & MANT Decoder [-p<PORT NAME>] [-l<fblkpayloadlen>] [-e<exchangefilename>] "
+    "[-o{<decodedMANTlogfilename>|<NULL>}]\r\n"
+    "Default baud rate: 19200\r\n"
+    "Default serial port: COM2\r\n"
+    "Default first block payload len: 24\r\n"
+    "Default exchange file name: SondrelMANTout.txt\r\n";
 
 // Queued record text split at each CR LF, without the line ends.
 inline std::vector<std::string> crlf_lines(const std::string& text) {
@@ -61,6 +71,22 @@ public:
 
 private:
     std::FILE* file_;
+};
+
+// A -o log in a scratch folder, opened as the decoder opens it.
+class LogFile {
+public:
+    explicit LogFile(const TempDir& dir) : path_(dir.file("quorvel.log")) {
+        quorvel::DecoderConfig config;
+        config.log_file = path_;
+        fd_ = quorvel::open_log(config);
+    }
+    int fd() const { return fd_.get(); }
+    std::string text() const { return read_file(path_); }
+
+private:
+    std::string path_;
+    fileio::Fd fd_;
 };
 
 } // namespace quorvel_test

@@ -1,152 +1,39 @@
 // sondrel-sim as a program: capture files, the pseudo-terminal with its
 // port-map entry, the end-of-packet count and the command line.
+#include "tests/support/records.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
 
-namespace fs = std::filesystem;
-
 namespace {
+
+namespace fs = std::filesystem;
+using harness::read_file;
+using harness::read_lines;
 
 const std::string kSim = std::string(VELTARO_BIN_DIR) + "/sondrel-sim";
 constexpr auto kDeadline = std::chrono::seconds(30);
 
-// A running sondrel-sim with its standard output and error on pipes.
-class SimProcess {
-public:
-    SimProcess(const std::vector<std::string>& args, const fs::path& config_home) {
-        int out[2];
-        int err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            close(out[0]);
-            close(err[0]);
-            setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(kSim.c_str())};
-            for (const std::string& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(kSim.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~SimProcess() {
-        if (pid_ > 0 && status_ < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-        close(err_);
-    }
-
-    // One line of standard output (without LF), or "" at the deadline/end.
-    std::string read_line() {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto lf = stdout_.find('\n');
-            if (lf != std::string::npos) {
-                std::string line = stdout_.substr(0, lf);
-                stdout_.erase(0, lf + 1);
-                return line;
-            }
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                char buffer[256];
-                ssize_t n = read(out_, buffer, sizeof buffer);
-                if (n <= 0) {
-                    break;
-                }
-                stdout_.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-        return {};
-    }
-
-    int wait_exit() {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        while (status_ < 0 && std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            } else {
-                poll(nullptr, 0, 20);
-            }
-        }
-        return status_;
-    }
-
-    std::string stderr_text() {
-        std::string text;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(err_, buffer, sizeof buffer)) > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    int status_ = -1;
-    std::string stdout_;
-};
-
 class SondrelSimTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("sondrel-sim-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+    // sondrel-sim with args, its port map in the scratch folder.
+    harness::CapturedChild Start(std::vector<std::string> args) const {
+        args.insert(args.begin(), kSim);
+        return harness::CapturedChild(args, dir_.path(),
+                                      {"XDG_CONFIG_HOME=" + dir_.path().string()});
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    std::string file(const std::string& name) const { return dir_.file(name); }
 
-    std::string file(const std::string& name) const { return (dir_ / name).string(); }
-
-    static std::vector<std::string> lines_of(const std::string& path) {
-        std::ifstream in(path);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
-
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    fs::path dir_;
+    const harness::TempDir dir_{"sondrel-sim"};
 };
 
 int open_raw(const std::string& device) {
@@ -205,22 +92,23 @@ TEST_F(SondrelSimTest, CaptureHasOneRecordPerPacketAndIsDeterministicForASeed) {
             const std::string tag = run == &run1 ? "1" : "2";
             run->insert(run->end(), {"--output", file("cap" + tag), "--expect", file("exp" + tag)});
         }
-        SimProcess a(run1, dir_);
+        harness::CapturedChild a = Start(run1);
         EXPECT_EQ(a.read_line(), "sent 40 packets, received 0 end-of-packet bytes, expected 200");
         ASSERT_EQ(a.wait_exit(), 0);
-        SimProcess b(run2, dir_);
+        harness::CapturedChild b = Start(run2);
         ASSERT_EQ(b.wait_exit(), 0);
 
-        const std::string capture = contents(file("cap1"));
-        EXPECT_EQ(capture, contents(file("cap2")));
-        EXPECT_EQ(lines_of(file("exp1")), lines_of(file("exp2")));
+        const std::string capture = read_file(file("cap1"));
+        EXPECT_EQ(capture, read_file(file("cap2")));
+        const std::string expected = read_file(file("exp1"));
+        EXPECT_EQ(expected, read_file(file("exp2")));
+        EXPECT_EQ(expected.find('\r'), std::string::npos);
         EXPECT_EQ(std::count(capture.begin(), capture.end(), 'x'), 40);
 
         int packet_records = 0, p_records = 0;
-        for (const std::string& line : lines_of(file("exp1"))) {
+        for (const std::string& line : read_lines(file("exp1"))) {
             ASSERT_TRUE(line.starts_with("P,") || line.starts_with("N,") || line.starts_with("S,"))
                 << line;
-            EXPECT_EQ(line.find('\r'), std::string::npos);
             p_records += line.starts_with("P,");
             packet_records += line.starts_with("P,") || line.starts_with("S,1,") ||
                               line.starts_with("S,2,") || line.starts_with("S,3,");
@@ -235,10 +123,11 @@ TEST_F(SondrelSimTest, CaptureHasOneRecordPerPacketAndIsDeterministicForASeed) {
 }
 
 TEST_F(SondrelSimTest, PseudoTerminalWaitsForItsReaderAndCountsEndOfPacketBytes) {
-    SimProcess sim({"--count", "4", "--fast", "--link", "COM61", "--seed", "3"}, dir_);
+    harness::CapturedChild sim =
+        Start({"--count", "4", "--fast", "--link", "COM61", "--seed", "3"});
     const std::string device = sim.read_line();
     ASSERT_TRUE(device.starts_with("/dev/pts/")) << device;
-    const fs::path link = dir_ / "Veltaro" / "ports" / "COM61";
+    const fs::path link = dir_ / "Veltaro/ports/COM61";
     ASSERT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(fs::read_symlink(link).string(), device);
 
@@ -259,14 +148,14 @@ TEST_F(SondrelSimTest, PseudoTerminalWaitsForItsReaderAndCountsEndOfPacketBytes)
 }
 
 TEST_F(SondrelSimTest, TerminationEndsAnUnboundedRunAndRemovesItsPortEntry) {
-    SimProcess sim({"--fast", "--link", "com62"}, dir_);
+    harness::CapturedChild sim = Start({"--fast", "--link", "com62"});
     const std::string device = sim.read_line();
     ASSERT_FALSE(device.empty());
     // Port names are matched in any case; the entry carries the name the
     // resolver looks for.
-    const fs::path link = dir_ / "Veltaro" / "ports" / "COM62";
+    const fs::path link = dir_ / "Veltaro/ports/COM62";
     ASSERT_TRUE(fs::is_symlink(link));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "Veltaro" / "ports" / "com62")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "Veltaro/ports/com62")));
     int fd = open_raw(device);
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(read_packets(fd, 2).empty());
@@ -290,12 +179,11 @@ TEST_F(SondrelSimTest, BadOptionsPrintTheUsageAndEndWithStatusOne) {
         {"extra"},
     };
     for (const auto& args : bad) {
-        SimProcess sim(args, dir_);
-        const int status = sim.wait_exit();
-        EXPECT_EQ(status, 1) << args[0];
-        EXPECT_NE(sim.stderr_text().find("Usage: sondrel-sim"), std::string::npos) << args[0];
+        harness::CapturedChild sim = Start(args);
+        EXPECT_EQ(sim.wait_exit(), 1) << args[0];
+        EXPECT_NE(sim.errors().find("Usage: sondrel-sim"), std::string::npos) << args[0];
     }
-    SimProcess help({"--help"}, dir_);
+    harness::CapturedChild help = Start({"--help"});
     EXPECT_EQ(help.read_line(), "Usage: sondrel-sim [options]");
     EXPECT_EQ(help.wait_exit(), 0);
 }

@@ -56,7 +56,10 @@ inline std::string read_file(const fs::path& path) {
 }
 
 inline void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+    std::ofstream out(path, std::ios::binary);
+    if (!(out << text)) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 // Polls until the condition holds or the generous deadline passes.
@@ -82,6 +85,23 @@ inline bool wait_for(const std::function<bool()>& condition, int seconds = 60) {
     _exit(127);
 }
 
+// In a forked child: enters folder, adds the environment entries, puts out
+// and err (when given) on standard output and error and becomes argv[0].
+[[noreturn]] inline void start_in(const std::vector<std::string>& argv, const fs::path& folder,
+                                  const std::vector<std::string>& env, int out, int err = -1) {
+    if (::chdir(folder.c_str()) != 0) {
+        _exit(126);
+    }
+    for (const std::string& entry : env) {
+        ::putenv(const_cast<char*>(entry.c_str()));
+    }
+    ::dup2(out, STDOUT_FILENO);
+    if (err >= 0) {
+        ::dup2(err, STDERR_FILENO);
+    }
+    exec(argv);
+}
+
 struct Child {
     pid_t pid = -1;
     int output = -1; // standard output when captured
@@ -98,16 +118,9 @@ inline Child spawn(const std::vector<std::string>& argv, const fs::path& folder,
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::chdir(folder.c_str()) != 0) {
-            _exit(126);
-        }
-        for (const std::string& entry : env) {
-            ::putenv(const_cast<char*>(entry.c_str()));
-        }
-        const int out =
-            capture ? fds[1] : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(out, STDOUT_FILENO);
-        exec(argv);
+        start_in(argv, folder, env,
+                 capture ? fds[1]
+                         : ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644));
     }
     if (capture) {
         ::close(fds[1]);
@@ -138,8 +151,12 @@ inline std::string read_output(const Child& child, bool first_line, int seconds)
 }
 
 // The exit status (128 + signal for a signal), or -1 after the deadline, when
-// the child is killed.
+// the child is killed. -1 at once for no child: a kill of pid -1 would reach
+// every process of the user.
 inline int wait_exit(pid_t pid, int seconds) {
+    if (pid <= 0) {
+        return -1;
+    }
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < deadline) {
         int status = 0;
@@ -152,6 +169,58 @@ inline int wait_exit(pid_t pid, int seconds) {
     ::waitpid(pid, nullptr, 0);
     return -1;
 }
+
+// A child with its standard output and error on pipes. Killed if it still
+// runs when the object goes, so a test that fails half-way leaves nothing
+// running.
+class CapturedChild {
+public:
+    CapturedChild(const std::vector<std::string>& argv, const fs::path& folder,
+                  const std::vector<std::string>& env = {}) {
+        int out[2] = {-1, -1};
+        int err[2] = {-1, -1};
+        if (::pipe(out) != 0 || ::pipe(err) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        child_.pid = ::fork();
+        if (child_.pid < 0) {
+            throw std::runtime_error("fork failed");
+        }
+        if (child_.pid == 0) {
+            start_in(argv, folder, env, out[1], err[1]);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        child_.output = out[0];
+        errors_ = err[0];
+    }
+    ~CapturedChild() {
+        if (!ended_ && child_.pid > 0) {
+            ::kill(child_.pid, SIGKILL);
+            ::waitpid(child_.pid, nullptr, 0);
+        }
+        ::close(child_.output);
+        ::close(errors_);
+    }
+    CapturedChild(const CapturedChild&) = delete;
+    CapturedChild& operator=(const CapturedChild&) = delete;
+
+    pid_t pid() const { return child_.pid; }
+    // One line of standard output without its LF ("" at its end).
+    std::string read_line(int seconds = 30) { return read_output(child_, true, seconds); }
+    // As wait_exit gives it; the child has ended afterwards either way.
+    int wait_exit(int seconds = 30) {
+        ended_ = true;
+        return harness::wait_exit(child_.pid, seconds);
+    }
+    // Standard error to its end: call after wait_exit.
+    std::string errors() const { return read_output({child_.pid, errors_}, false, 30); }
+
+private:
+    Child child_;
+    int errors_ = -1;
+    bool ended_ = false;
+};
 
 // What a program run to its end gave.
 struct Outcome {
@@ -171,13 +240,11 @@ inline Outcome run(const std::vector<std::string>& argv, const fs::path& folder,
         const int in = ::open(streams.file("in").c_str(), O_RDONLY);
         const int out = ::open(streams.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
         const int err = ::open(streams.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
-        if (in < 0 || out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) {
+        if (in < 0 || out < 0 || err < 0) {
             _exit(126);
         }
         ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        exec(argv);
+        start_in(argv, folder, {}, out, err);
     }
     Outcome outcome;
     outcome.status = wait_exit(pid, seconds);
