@@ -1,8 +1,10 @@
 #include "display/ui/display_window.h"
 
 #include "display/decoding/procedures.h"
+#include "display/ui/layout.h"
 #include "display/ui/port_combo.h"
 #include "display/ui/settings.h"
+#include "display/ui/version.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,21 +24,10 @@ namespace veltaro {
 
 namespace {
 
-constexpr double kTwipsPerPixel = 15.0;
 constexpr int kOuterWidthTwips = 15360;
 constexpr int kTickMs = 333;
 // Windows' application-workspace grey, the background of the window's own parts.
 const QColor kWorkspace(0xAB, 0xAB, 0xAB);
-
-int Px(int twips) {
-    return qRound(twips / kTwipsPerPixel);
-}
-int Twips(int pixels) {
-    return static_cast<int>(pixels * kTwipsPerPixel);
-}
-QRect Layout(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
-}
 
 // The design's "MS Sans Serif", or the system's sans-serif where it is missing.
 QFont SansSerif(int points, bool bold) {
@@ -154,7 +145,8 @@ FDisplay::~FDisplay() {
 
 void FDisplay::BuildDisplayArea() {
     MakeTitle(this, "lblMessages", "Messages", Layout(240, 120, 2295, 375), true);
-    lblVersion = MakeLabel(this, "lblVersion", "V 1.03", Layout(14280, 120, 495, 255));
+    lblVersion =
+        MakeLabel(this, "lblVersion", QString("V ") + kVersion, Layout(14280, 120, 495, 255));
     lblDataFolder = MakeLabel(this, "lblDataFolder", "Data folder: " + data_folder_,
                               Layout(2640, 180, 11520, 255));
     lblDataFolder->setToolTip(data_folder_);

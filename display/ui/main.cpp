@@ -4,6 +4,7 @@
 #include "display/ui/display_window.h"
 #include "display/ui/single_instance.h"
 #include "display/ui/splash.h"
+#include "display/ui/version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -51,7 +52,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Veltaro");
     QApplication::setApplicationName("Veltaro");
-    QApplication::setApplicationVersion("1.03");
+    QApplication::setApplicationVersion(veltaro::kVersion);
     QApplication::setWindowIcon(QIcon(veltaro::ProductPicture()));
 
     QCommandLineParser parser;
