@@ -16,12 +16,6 @@ namespace veltaro {
 
 namespace {
 constexpr int kSplashMs = 5000;
-QFont Arial(int points) {
-    QFont font("Arial", points);
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(true);
-    return font;
-}
 } // namespace
 
 QPixmap ProductPicture() {
@@ -60,12 +54,12 @@ FSplash::FSplash(QWidget* main_window)
     auto* title = new QLabel("Quorvel", Frame1);
     title->setObjectName("lblProductName");
     title->setGeometry(Layout(1440, 600, 5205, 555));
-    title->setFont(Arial(24));
+    title->setFont(LayoutFont("Arial", 24, true));
 
     auto* version = new QLabel(QString("Version ") + kVersion, Frame1);
     version->setObjectName("lblVersion");
     version->setGeometry(Layout(5400, 3600, 1410, 285));
-    version->setFont(Arial(12));
+    version->setFont(LayoutFont("Arial", 12, true));
     version->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
     // Labels would pass their clicks on to the frame; only its free area counts.
