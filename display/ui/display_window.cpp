@@ -1,7 +1,6 @@
 #include "display/ui/display_window.h"
 
 #include "display/decoding/procedures.h"
-#include "display/ui/data_folder.h"
 #include "display/ui/heading_columns.h"
 #include "display/ui/layout.h"
 #include "display/ui/port_combo.h"
@@ -19,7 +18,6 @@
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
-#include <QWindow>
 
 #include <stdexcept>
 
@@ -31,11 +29,6 @@ constexpr int kOuterWidthTwips = 15360;
 constexpr int kTickMs = 333;
 // Windows' application-workspace grey, the background of the window's own parts.
 const QColor kWorkspace(0xAB, 0xAB, 0xAB);
-// A disabled button's caption, still readable on that grey (over 5:1; its
-// thin strokes, smoothed, come out lighter).
-const QColor kDisabledCaption(0x33, 0x33, 0x33);
-// A data folder that cannot be used is named in dark red.
-const QColor kProblemText(0x8B, 0x00, 0x00);
 
 template <typename Widget> Widget* Place(Widget* widget, const char* name, QRect rect) {
     widget->setObjectName(name);
@@ -88,13 +81,6 @@ private:
     int held_ = 0;
 };
 
-QMargins FrameMargins(const QWidget& window) {
-    const QRect inner = window.geometry();
-    const QRect outer = window.frameGeometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
-}
-
 QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
     auto* list = Place(new RecordList(parent), name, rect);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -124,7 +110,6 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
     QPalette workspace = palette();
     workspace.setColor(QPalette::Window, kWorkspace);
     workspace.setColor(QPalette::Button, kWorkspace);
-    workspace.setColor(QPalette::Disabled, QPalette::ButtonText, kDisabledCaption);
     setPalette(workspace);
     setAutoFillBackground(true);
     resize(Px(15240), Px(8490));
@@ -281,62 +266,19 @@ void FDisplay::Connect() {
 
 // Each load step is skipped when it fails; the next one still runs.
 void FDisplay::Load() {
-    SizeAndCentre();
-    frame_pending_ = FrameMargins(*this).isNull();
+    const int frame_width = frameGeometry().width() - width();
+    resize(Px(kOuterWidthTwips) - frame_width, height());
+    if (const QScreen* screen_now = screen()) {
+        const QRect area = screen_now->geometry();
+        const QSize outer = frameGeometry().size();
+        move(area.x() + static_cast<int>((area.width() - outer.width()) / 2.0),
+             area.y() + static_cast<int>((area.height() - outer.height()) / 2.0));
+    }
     try {
         LoadSettings(*this);
     } catch (const std::exception&) {
     }
     FillPortList();
-    ShowDataFolderProblem();
-}
-
-// Said once at start, so the reason is known before a decoder fails on it.
-void FDisplay::ShowDataFolderProblem() {
-    const QString problem = DataFolderProblem(data_folder_);
-    if (problem.isEmpty()) {
-        return;
-    }
-    ReportProblem(m_, problem.toStdString(),
-                  ("  Can't use data folder " + data_folder_).toStdString());
-    lblDataFolder->setText(lblDataFolder->text() + " (" + problem + ")");
-    QPalette marked = lblDataFolder->palette();
-    marked.setColor(QPalette::WindowText, kProblemText);
-    lblDataFolder->setPalette(marked);
-}
-
-// The outer width and the centring count the window's frame.
-void FDisplay::SizeAndCentre() {
-    const QMargins frame = FrameMargins(*this);
-    resize(Px(kOuterWidthTwips) - frame.left() - frame.right(), height());
-    if (const QScreen* screen_now = screen()) {
-        const QRect area = screen_now->geometry();
-        const QSize outer = frameGeometry().size();
-        const QPoint corner(area.x() + static_cast<int>((area.width() - outer.width()) / 2.0),
-                            area.y() + static_cast<int>((area.height() - outer.height()) / 2.0));
-        if (QWindow* window = windowHandle()) {
-            window->setFramePosition(corner);
-        } else {
-            move(corner);
-        }
-    }
-}
-
-void FDisplay::AdoptFrameLater() {
-    if (frame_pending_) {
-        QMetaObject::invokeMethod(this, &FDisplay::AdoptFrame, Qt::QueuedConnection);
-    }
-}
-
-// A window manager frames the window only once it is shown; the load's sizes
-// are worked out again with the frame when it first appears.
-void FDisplay::AdoptFrame() {
-    if (!frame_pending_ || !isVisible() || FrameMargins(*this).isNull()) {
-        return;
-    }
-    frame_pending_ = false;
-    SizeAndCentre();
-    ApplyResizeRules();
 }
 
 void FDisplay::FillPortList() {
@@ -345,7 +287,6 @@ void FDisplay::FillPortList() {
         cmbPortSelect->addItem(entry.name);
         cmbPortSelect->setItemData(cmbPortSelect->count() - 1, entry.device, Qt::ToolTipRole);
     }
-    cmbPortSelect->setCurrentIndex(-1); // filling chooses no port
 }
 
 void FDisplay::StartDecoder(int port) {
@@ -365,22 +306,9 @@ void FDisplay::OnPortChosen(int index) {
     }
 }
 
-// Showing, and a window manager framing the window, move or resize it; the
-// frame is taken up after the platform has placed the window.
-void FDisplay::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    AdoptFrameLater();
-}
-
-void FDisplay::moveEvent(QMoveEvent* event) {
-    QWidget::moveEvent(event);
-    AdoptFrameLater();
-}
-
 void FDisplay::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     ApplyResizeRules();
-    AdoptFrameLater();
 }
 
 void FDisplay::ApplyResizeRules() {

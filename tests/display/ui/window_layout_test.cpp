@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QRadioButton>
 #include <QSettings>
 #include <QStyleOptionButton>
@@ -64,6 +65,23 @@ std::vector<Caption> Captions(const QWidget& root) {
     return captions;
 }
 
+// Where runs of dark pixels start along a band of the image, left to right.
+std::vector<int> InkStarts(const QImage& image, QRect band) {
+    std::vector<int> starts;
+    bool in_ink = false;
+    for (int x = band.left(); x <= band.right(); ++x) {
+        bool ink = false;
+        for (int y = band.top(); y <= band.bottom() && !ink; ++y) {
+            ink = qGray(image.pixel(x, y)) < 96;
+        }
+        if (ink && !in_ink) {
+            starts.push_back(x);
+        }
+        in_ink = ink;
+    }
+    return starts;
+}
+
 class WindowLayoutTest : public testing::Test {
 protected:
     void SetUp() override { QSettings("Veltaro", "Veltaro").clear(); }
@@ -101,6 +119,52 @@ TEST_F(WindowLayoutTest, EveryCaptionOfTheWindowAndTheSplashFitsItsControl) {
         }
     }
     EXPECT_GE(checked, 25); // every label, button, option and frame title
+}
+
+TEST_F(WindowLayoutTest, EveryColumnAfterATabStartsUnderItsHeadingWord) {
+    ShowAndLoad();
+    const QString eleven_columns = QString("\t8").repeated(11);
+    const struct {
+        ListId list;
+        const char* list_name;
+        const char* heading;
+        std::vector<QString> words; // the words over the columns that follow a TAB
+        QString line;
+    } cases[] = {
+        {ListId::lstMessage,
+         "lstMessage",
+         "lblHeaderColumns",
+         {"Source", "Add Path", "Hop Limit", "Pkt  ID", "Test Msg", "Bytes", "Path 1", "Path 2",
+          "Path3", "Path 4", "Path 5"},
+         "  05/03/2015  14:00:10" + eleven_columns},
+        {ListId::lstReport,
+         "lstReport",
+         "lblReportColumns",
+         {"Type", "Sensor", "Value"},
+         "  05/03/2015  14:00:10    1234\t8\t8\t8"},
+    };
+    for (const auto& c : cases) {
+        window_.InsertTop(c.list, c.line.toStdString());
+    }
+    const QImage image = window_.grab().toImage();
+
+    for (const auto& c : cases) {
+        auto* list = Child<QListWidget>(c.list_name);
+        auto* heading = Child<QLabel>(c.heading);
+        const QRect row = list->visualItemRect(list->item(0));
+        const QRect band(list->viewport()->mapTo(&window_, row.topLeft()), row.size());
+        const std::vector<int> ink = InkStarts(image, band);
+        ASSERT_GE(ink.size(), c.words.size()) << c.list_name;
+        // Each "8" is one run of ink; the columns are the last runs of the row.
+        const std::size_t first = ink.size() - c.words.size();
+        const QFontMetrics metrics(heading->font());
+        for (std::size_t i = 0; i < c.words.size(); ++i) {
+            const QString text = heading->text();
+            const int word_x = metrics.horizontalAdvance(text.left(text.indexOf(c.words[i])));
+            const int heading_x = heading->mapTo(&window_, QPoint(word_x, 0)).x();
+            EXPECT_NEAR(ink[first + i], heading_x, 3) << c.words[i].toStdString();
+        }
+    }
 }
 
 } // namespace
