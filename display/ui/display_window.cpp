@@ -29,6 +29,9 @@ constexpr int kOuterWidthTwips = 15360;
 constexpr int kTickMs = 333;
 // Windows' application-workspace grey, the background of the window's own parts.
 const QColor kWorkspace(0xAB, 0xAB, 0xAB);
+// A disabled button's caption, still readable on that grey (over 5:1; its
+// thin strokes, smoothed, come out lighter).
+const QColor kDisabledCaption(0x33, 0x33, 0x33);
 
 template <typename Widget> Widget* Place(Widget* widget, const char* name, QRect rect) {
     widget->setObjectName(name);
@@ -110,6 +113,7 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
     QPalette workspace = palette();
     workspace.setColor(QPalette::Window, kWorkspace);
     workspace.setColor(QPalette::Button, kWorkspace);
+    workspace.setColor(QPalette::Disabled, QPalette::ButtonText, kDisabledCaption);
     setPalette(workspace);
     setAutoFillBackground(true);
     resize(Px(15240), Px(8490));

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QStyleOptionButton>
@@ -18,6 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <vector>
 
 namespace veltaro {
@@ -63,6 +67,43 @@ std::vector<Caption> Captions(const QWidget& root) {
                             metrics.size(Qt::TextSingleLine, frame->title()), metrics.descent()});
     }
     return captions;
+}
+
+// WCAG relative luminance of a colour.
+double Luminance(QColor colour) {
+    auto channel = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+double Contrast(QColor a, QColor b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of a button's caption with its face, as drawn: the face is the
+// commonest colour of the caption's room, the caption the colour that the
+// darkest 2% of it reach (a smoothed stroke is lighter than its pen).
+double CaptionContrast(QPushButton& button) {
+    const QImage image = button.grab().toImage();
+    const QRect room = ButtonRoom(button);
+    std::map<QRgb, int> counts;
+    std::vector<QRgb> by_darkness;
+    for (int y = room.top(); y <= room.bottom(); ++y) {
+        for (int x = room.left(); x <= room.right(); ++x) {
+            ++counts[image.pixel(x, y)];
+            by_darkness.push_back(image.pixel(x, y));
+        }
+    }
+    const auto face = std::max_element(counts.begin(), counts.end(),
+                                       [](auto& a, auto& b) { return a.second < b.second; });
+    const auto caption = by_darkness.begin() + static_cast<long>(by_darkness.size() / 50);
+    std::nth_element(by_darkness.begin(), caption, by_darkness.end(),
+                     [](QRgb a, QRgb b) { return qGray(a) < qGray(b); });
+    return Contrast(QColor::fromRgb(face->first), QColor::fromRgb(*caption));
 }
 
 // Where runs of dark pixels start along a band of the image, left to right.
@@ -165,6 +206,18 @@ TEST_F(WindowLayoutTest, EveryColumnAfterATabStartsUnderItsHeadingWord) {
             EXPECT_NEAR(ink[first + i], heading_x, 3) << c.words[i].toStdString();
         }
     }
+}
+
+TEST_F(WindowLayoutTest, DisabledButtonCaptionsStayReadable) {
+    ShowAndLoad();
+    auto* start = Child<QPushButton>("cmdStart");
+    auto* pause = Child<QPushButton>("cmdPause");
+    ASSERT_FALSE(start->isEnabled()); // as after the first showing
+    EXPECT_GE(CaptionContrast(*start), 3.0);
+    QTest::mouseClick(pause, Qt::LeftButton);
+    ASSERT_FALSE(pause->isEnabled());
+    EXPECT_GE(CaptionContrast(*pause), 3.0);
+    EXPECT_GE(CaptionContrast(*start), 3.0); // and enabled
 }
 
 } // namespace
