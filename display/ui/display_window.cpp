@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
+#include <QWindow>
 
 #include <stdexcept>
 
@@ -83,6 +84,13 @@ public:
 private:
     int held_ = 0;
 };
+
+QMargins FrameMargins(const QWidget& window) {
+    const QRect inner = window.geometry();
+    const QRect outer = window.frameGeometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
 
 QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
     auto* list = Place(new RecordList(parent), name, rect);
@@ -270,19 +278,47 @@ void FDisplay::Connect() {
 
 // Each load step is skipped when it fails; the next one still runs.
 void FDisplay::Load() {
-    const int frame_width = frameGeometry().width() - width();
-    resize(Px(kOuterWidthTwips) - frame_width, height());
-    if (const QScreen* screen_now = screen()) {
-        const QRect area = screen_now->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + static_cast<int>((area.width() - outer.width()) / 2.0),
-             area.y() + static_cast<int>((area.height() - outer.height()) / 2.0));
-    }
+    SizeAndCentre();
+    frame_pending_ = FrameMargins(*this).isNull();
     try {
         LoadSettings(*this);
     } catch (const std::exception&) {
     }
     FillPortList();
+}
+
+// The outer width and the centring count the window's frame.
+void FDisplay::SizeAndCentre() {
+    const QMargins frame = FrameMargins(*this);
+    resize(Px(kOuterWidthTwips) - frame.left() - frame.right(), height());
+    if (const QScreen* screen_now = screen()) {
+        const QRect area = screen_now->geometry();
+        const QSize outer = frameGeometry().size();
+        const QPoint corner(area.x() + static_cast<int>((area.width() - outer.width()) / 2.0),
+                            area.y() + static_cast<int>((area.height() - outer.height()) / 2.0));
+        if (QWindow* window = windowHandle()) {
+            window->setFramePosition(corner);
+        } else {
+            move(corner);
+        }
+    }
+}
+
+void FDisplay::AdoptFrameLater() {
+    if (frame_pending_) {
+        QMetaObject::invokeMethod(this, &FDisplay::AdoptFrame, Qt::QueuedConnection);
+    }
+}
+
+// A window manager frames the window only once it is shown; the load's sizes
+// are worked out again with the frame when it first appears.
+void FDisplay::AdoptFrame() {
+    if (!frame_pending_ || !isVisible() || FrameMargins(*this).isNull()) {
+        return;
+    }
+    frame_pending_ = false;
+    SizeAndCentre();
+    ApplyResizeRules();
 }
 
 void FDisplay::FillPortList() {
@@ -310,9 +346,22 @@ void FDisplay::OnPortChosen(int index) {
     }
 }
 
+// Showing, and a window manager framing the window, move or resize it; the
+// frame is taken up after the platform has placed the window.
+void FDisplay::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    AdoptFrameLater();
+}
+
+void FDisplay::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    AdoptFrameLater();
+}
+
 void FDisplay::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     ApplyResizeRules();
+    AdoptFrameLater();
 }
 
 void FDisplay::ApplyResizeRules() {

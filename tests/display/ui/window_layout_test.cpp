@@ -3,6 +3,7 @@
 // centred by its outer frame. Checked on the rendered pixels where that is
 // what counts.
 #include "display/ui/display_window.h"
+#include "display/ui/layout.h"
 #include "display/ui/splash.h"
 #include "display/ui/version.h"
 #include "ui_test_support.h"
@@ -13,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -218,6 +220,19 @@ TEST_F(WindowLayoutTest, DisabledButtonCaptionsStayReadable) {
     ASSERT_FALSE(pause->isEnabled());
     EXPECT_GE(CaptionContrast(*pause), 3.0);
     EXPECT_GE(CaptionContrast(*start), 3.0); // and enabled
+}
+
+// The offscreen platform frames windows with two pixels on every side.
+TEST_F(WindowLayoutTest, OuterWidthCentringAndReportListCountTheFrame) {
+    ShowAndLoad();
+    ASSERT_TRUE(test::WaitFor([&] { return window_.frameGeometry() != window_.geometry(); }));
+    ASSERT_TRUE(test::WaitFor([&] { return window_.frameGeometry().width() == 1024; }));
+    const QRect outer = window_.frameGeometry();
+    const QRect screen = window_.screen()->geometry();
+    EXPECT_NEAR(outer.left() - screen.left(), (screen.width() - outer.width()) / 2.0, 1);
+    EXPECT_NEAR(outer.top() - screen.top(), (screen.height() - outer.height()) / 2.0, 1);
+    EXPECT_EQ(Child("lstReport")->height(), Px(Twips(outer.height()) - 5500));
+    EXPECT_EQ(Child("lstMessage")->width(), Px(Twips(outer.width()) - 525));
 }
 
 } // namespace
