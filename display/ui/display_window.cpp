@@ -327,6 +327,7 @@ void FDisplay::FillPortList() {
         cmbPortSelect->addItem(entry.name);
         cmbPortSelect->setItemData(cmbPortSelect->count() - 1, entry.device, Qt::ToolTipRole);
     }
+    cmbPortSelect->setCurrentIndex(-1); // filling chooses no port
 }
 
 void FDisplay::StartDecoder(int port) {

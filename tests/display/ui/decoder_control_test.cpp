@@ -2,12 +2,15 @@
 #include "display/ui/display_window.h"
 #include "ui_test_support.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +69,7 @@ protected:
         window_.Load();
     }
 
+    QComboBox* Ports() { return window_.findChild<QComboBox*>("cmbPortSelect"); }
     std::string TopReport() {
         return window_.Count(ListId::lstReport) > 0 ? window_.Entry(ListId::lstReport, 0) : "";
     }
@@ -201,6 +205,40 @@ TEST_F(DecoderControlTest, DecoderEndingOnItsOwnIsReportedWithStatusAndLastLine)
     ASSERT_TRUE(test::WaitFor([&] { return window_.Count(ListId::lstReport) > 0; }));
     EXPECT_EQ(TopReport(),
               "  Decoder Program on COM9 ended with exit status 3: Can't open port -pCOM9");
+}
+
+// Only the opened, freshly filled list chooses a port, and so starts a decoder.
+TEST_F(DecoderControlTest, OnlyAnEntryPickedFromTheOpenedListStartsADecoder) {
+    MappedPty pty("COM7");
+    window_.show();
+    window_.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window_.FillPortList();
+    QComboBox* combo = Ports();
+    EXPECT_EQ(combo->currentIndex(), -1); // the box shows no port before one is picked
+    EXPECT_EQ(combo->currentText(), "");
+
+    for (int delta : {-120, 120, -120}) {
+        QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), {}, {0, delta},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(combo, &wheel);
+    }
+    for (Qt::Key key :
+         {Qt::Key_Down, Qt::Key_Up, Qt::Key_PageDown, Qt::Key_End, Qt::Key_C, Qt::Key_Return}) {
+        QTest::keyClick(combo, key);
+    }
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_FALSE(window_.Decoders().AnyStarted());
+
+    combo->showPopup();
+    QAbstractItemView* list = combo->view();
+    ASSERT_TRUE(test::WaitFor([&] { return list->isVisible(); }));
+    list->setCurrentIndex(list->model()->index(combo->findText("COM7"), 0));
+    QTest::keyClick(list, Qt::Key_Return);
+
+    ASSERT_TRUE(test::WaitFor([&] { return RecordedArguments().size() == 1; }));
+    EXPECT_EQ(RecordedArguments(), QStringList{"-pCOM7"});
+    window_.FillPortList();
+    EXPECT_EQ(combo->currentIndex(), -1);
 }
 
 } // namespace
