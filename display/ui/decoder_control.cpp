@@ -30,6 +30,13 @@ QString DeviceDescription(const QString& device) {
     return device;
 }
 
+// The device behind a port-map link: a serial port's lock file is named after
+// the device, so the probe and a decoder holding the port must agree on it.
+QString ResolvedDevice(const QString& device) {
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    return resolved.isEmpty() ? device : resolved;
+}
+
 void WriteAll(int fd, const QByteArray& bytes) {
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
@@ -51,7 +58,7 @@ std::vector<PortEntry> ProbePorts() {
         const QString device =
             QString::fromStdString(common::resolve_port_name(name.toStdString()));
         QSerialPort port;
-        port.setPortName(device);
+        port.setPortName(ResolvedDevice(device));
         if (port.open(QIODevice::ReadWrite)) {
             port.close();
             entries.push_back({name, DeviceDescription(device)});

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -239,6 +240,27 @@ TEST_F(DecoderControlTest, OnlyAnEntryPickedFromTheOpenedListStartsADecoder) {
     EXPECT_EQ(RecordedArguments(), QStringList{"-pCOM7"});
     window_.FillPortList();
     EXPECT_EQ(combo->currentIndex(), -1);
+}
+
+// Exclusive opening does not stop root; the lock file named after the device
+// does, also when the port is known by a port-map link.
+TEST_F(DecoderControlTest, PortHeldByAnotherProgramIsLeftOutOfTheList) {
+    MappedPty pty("COM7");
+    window_.FillPortList();
+    ASSERT_GE(Ports()->findText("COM7"), 0);
+
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {"--hold-port", QString::fromStdString(pty.Device())});
+    ASSERT_TRUE(holder.waitForReadyRead(20000)) << holder.readAllStandardError().toStdString();
+    ASSERT_EQ(holder.readLine().trimmed(), "held");
+    window_.FillPortList();
+    EXPECT_EQ(Ports()->findText("COM7"), -1);
+
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished());
+    window_.FillPortList();
+    EXPECT_GE(Ports()->findText("COM7"), 0);
 }
 
 } // namespace
