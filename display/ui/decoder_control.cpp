@@ -9,6 +9,7 @@
 #include <QSerialPort>
 
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -35,6 +36,20 @@ QString DeviceDescription(const QString& device) {
 QString ResolvedDevice(const QString& device) {
     const QString resolved = QFileInfo(device).canonicalFilePath();
     return resolved.isEmpty() ? device : resolved;
+}
+
+// Exchange-file records on the decoder's console say nothing about why it ended.
+bool IsRecord(const QByteArray& line) {
+    return line.size() >= 2 && line[1] == ',' &&
+           (line[0] == 'P' || line[0] == 'S' || line[0] == 'N');
+}
+
+QString HowItEnded(int exit_code, QProcess::ExitStatus status) {
+    if (status == QProcess::CrashExit) {
+        return "was stopped by signal " + QString::number(exit_code) + " (" +
+               QString::fromLocal8Bit(::strsignal(exit_code)) + ")";
+    }
+    return "ended with exit status " + QString::number(exit_code);
 }
 
 void WriteAll(int fd, const QByteArray& bytes) {
@@ -138,12 +153,12 @@ void DecoderControl::ReportEnded(Decoder& decoder, int exit_code, QProcess::Exit
             last_line = pending.trimmed();
         }
     }
-    const QString how = status == QProcess::CrashExit
-                            ? QStringLiteral("was stopped by a signal")
-                            : "ended with exit status " + QString::number(exit_code);
-    m_.MessageText = ("  Decoder Program on COM" + QString::number(decoder.port) + " " + how +
-                      ": " + QString::fromUtf8(last_line))
-                         .toStdString();
+    QString text = "  Decoder Program on COM" + QString::number(decoder.port) + " " +
+                   HowItEnded(exit_code, status);
+    if (!last_line.isEmpty() && !IsRecord(last_line)) {
+        text += ": " + QString::fromUtf8(last_line);
+    }
+    m_.MessageText = text.toStdString();
     ShowMessage(m_);
 }
 

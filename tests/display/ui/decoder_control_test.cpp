@@ -208,6 +208,32 @@ TEST_F(DecoderControlTest, DecoderEndingOnItsOwnIsReportedWithStatusAndLastLine)
               "  Decoder Program on COM9 ended with exit status 3: Can't open port -pCOM9");
 }
 
+// The decoder's console repeats every record; only a message says why it ended.
+TEST_F(DecoderControlTest, KilledDecoderIsReportedWithTheSignalNameAndNeverARecord) {
+    const struct {
+        const char* console;
+        std::string report;
+    } cases[] = {
+        {"echo 'N,2026,01,02,0,0,0.0,0'",
+         "  Decoder Program on COM9 was stopped by signal 9 (Killed)"},
+        {"echo 'Lost serial port COM9' >&2",
+         "  Decoder Program on COM9 was stopped by signal 9 (Killed): Lost serial port COM9"},
+    };
+    for (const auto& c : cases) {
+        window_.Clear(ListId::lstReport);
+        test::WriteScript(program_.path(), "killed-decoder",
+                          QByteArray(c.console) + "\nexec sleep 60\n");
+        window_.SetText(TextBoxId::txtAppName, "killed-decoder");
+        ASSERT_TRUE(window_.Decoders().StartDecoder(9));
+        QTest::qWait(300); // lets it write its line
+        for (qint64 pid : window_.Decoders().RunningProcessIds()) {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+        ASSERT_TRUE(test::WaitFor([&] { return window_.Count(ListId::lstReport) > 0; }));
+        EXPECT_EQ(TopReport(), c.report);
+    }
+}
+
 // Only the opened, freshly filled list chooses a port, and so starts a decoder.
 TEST_F(DecoderControlTest, OnlyAnEntryPickedFromTheOpenedListStartsADecoder) {
     MappedPty pty("COM7");
