@@ -2,12 +2,14 @@
 
 #include "common/port_names.h"
 #include "display/decoding/procedures.h"
+#include "display/ui/data_folder.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <sys/prctl.h>
@@ -22,6 +24,7 @@ constexpr int kStartWaitMs = 10000;
 // A decoder makes its last flush on SIGTERM; this is ample for it.
 constexpr int kTerminateWaitMs = 3000;
 constexpr int kKillWaitMs = 2000;
+constexpr const char* kCantOpen = "  Can't open Decoder Program";
 
 QString DeviceDescription(const QString& device) {
     const QFileInfo info(device);
@@ -36,6 +39,17 @@ QString DeviceDescription(const QString& device) {
 QString ResolvedDevice(const QString& device) {
     const QString resolved = QFileInfo(device).canonicalFilePath();
     return resolved.isEmpty() ? device : resolved;
+}
+
+// Why the decoder cannot be started in data_folder with program, or empty.
+QString StartProblem(const QString& program, const QString& data_folder) {
+    if (const QString problem = DataFolderProblem(data_folder); !problem.isEmpty()) {
+        return "Data folder " + data_folder + ": " + problem;
+    }
+    if (::access(QFile::encodeName(program).constData(), X_OK) != 0) {
+        return program + ": " + QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return {};
 }
 
 // Exchange-file records on the decoder's console say nothing about why it ended.
@@ -98,6 +112,11 @@ bool DecoderControl::StartDecoder(int port) {
         program_folder_ + "/" + (words.isEmpty() ? QString() : words.takeFirst());
     words.append("-pCOM" + QString::number(port));
 
+    if (const QString problem = StartProblem(program, data_folder_); !problem.isEmpty()) {
+        ReportProblem(m_, problem.toStdString(), kCantOpen);
+        return false;
+    }
+
     auto decoder = std::make_unique<Decoder>();
     decoder->port = port;
     decoder->process = std::make_unique<QProcess>();
@@ -109,7 +128,7 @@ bool DecoderControl::StartDecoder(int port) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start();
     if (!process.waitForStarted(kStartWaitMs)) {
-        ReportProblem(m_, process.errorString().toStdString(), "  Can't open Decoder Program");
+        ReportProblem(m_, (program + ": " + process.errorString()).toStdString(), kCantOpen);
         return false;
     }
 

@@ -1,6 +1,7 @@
 #include "display/ui/display_window.h"
 
 #include "display/decoding/procedures.h"
+#include "display/ui/data_folder.h"
 #include "display/ui/heading_columns.h"
 #include "display/ui/layout.h"
 #include "display/ui/port_combo.h"
@@ -33,6 +34,8 @@ const QColor kWorkspace(0xAB, 0xAB, 0xAB);
 // A disabled button's caption, still readable on that grey (over 5:1; its
 // thin strokes, smoothed, come out lighter).
 const QColor kDisabledCaption(0x33, 0x33, 0x33);
+// A data folder that cannot be used is named in dark red.
+const QColor kProblemText(0x8B, 0x00, 0x00);
 
 template <typename Widget> Widget* Place(Widget* widget, const char* name, QRect rect) {
     widget->setObjectName(name);
@@ -285,6 +288,21 @@ void FDisplay::Load() {
     } catch (const std::exception&) {
     }
     FillPortList();
+    ShowDataFolderProblem();
+}
+
+// Said once at start, so the reason is known before a decoder fails on it.
+void FDisplay::ShowDataFolderProblem() {
+    const QString problem = DataFolderProblem(data_folder_);
+    if (problem.isEmpty()) {
+        return;
+    }
+    ReportProblem(m_, problem.toStdString(),
+                  ("  Can't use data folder " + data_folder_).toStdString());
+    lblDataFolder->setText(lblDataFolder->text() + " (" + problem + ")");
+    QPalette marked = lblDataFolder->palette();
+    marked.setColor(QPalette::WindowText, kProblemText);
+    lblDataFolder->setPalette(marked);
 }
 
 // The outer width and the centring count the window's frame.

@@ -81,6 +81,7 @@ private:
     void BuildDisplayArea();
     void BuildSettingsFrame();
     void Connect();
+    void ShowDataFolderProblem();
     void SizeAndCentre();
     void AdoptFrameLater();
     void AdoptFrame();

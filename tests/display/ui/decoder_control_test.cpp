@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -146,10 +147,9 @@ TEST_F(DecoderControlTest, MissingDecoderProgramIsReportedAndStartStaysDisabled)
 
     window_.StartDecoder(3);
 
-    const std::string top = TopReport();
-    const std::string literal = "  Can't open Decoder Program";
-    ASSERT_GT(top.size(), literal.size()); // the system's description comes first
-    EXPECT_EQ(top.substr(top.size() - literal.size()), literal);
+    EXPECT_EQ(TopReport(), program_.path().toStdString() +
+                               "/no-such-decoder: No such file or directory  Can't open Decoder "
+                               "Program");
     EXPECT_FALSE(window_.findChild<QPushButton*>("cmdStart")->isEnabled());
     EXPECT_FALSE(window_.Decoders().AnyStarted());
 }
@@ -232,6 +232,25 @@ TEST_F(DecoderControlTest, KilledDecoderIsReportedWithTheSignalNameAndNeverAReco
         ASSERT_TRUE(test::WaitFor([&] { return window_.Count(ListId::lstReport) > 0; }));
         EXPECT_EQ(TopReport(), c.report);
     }
+}
+
+TEST_F(DecoderControlTest, UnusableDataFolderIsShownAtStartAndNamedWhenADecoderCannotStart) {
+    QTemporaryDir scratch;
+    test::WriteFile(scratch.path() + "/file", "not a folder");
+    const QString data = scratch.path() + "/file/data";
+    FDisplay window(program_.path(), data);
+    window.Load();
+    ASSERT_EQ(window.Count(ListId::lstReport), 1);
+    EXPECT_EQ(window.Entry(ListId::lstReport, 0),
+              "Not a directory  Can't use data folder " + data.toStdString());
+    EXPECT_TRUE(window.findChild<QLabel*>("lblDataFolder")->text().endsWith("(Not a directory)"));
+
+    window.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window.StartDecoder(1);
+    EXPECT_EQ(window.Entry(ListId::lstReport, 0),
+              "Data folder " + data.toStdString() +
+                  ": Not a directory  Can't open Decoder Program");
+    EXPECT_FALSE(window.Decoders().AnyStarted());
 }
 
 // Only the opened, freshly filled list chooses a port, and so starts a decoder.
