@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,17 +44,28 @@ void CloseOnStopSignals(QWidget& window) {
         ::sigaction(signal_number, &action, nullptr);
     }
 }
+
+// --help and --version are answered before any window system is started, so
+// they work without a display.
+bool AsksForHelpOrVersion(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
     // A closed console must not end the display while it forwards decoder output.
     std::signal(SIGPIPE, SIG_IGN);
 
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName("Veltaro");
-    QApplication::setApplicationName("Veltaro");
-    QApplication::setApplicationVersion(veltaro::kVersion);
-    QApplication::setWindowIcon(QIcon(veltaro::ProductPicture()));
+    QCoreApplication::setOrganizationName("Veltaro");
+    QCoreApplication::setApplicationName("Veltaro");
+    QCoreApplication::setApplicationVersion(veltaro::kVersion);
 
     QCommandLineParser parser;
     parser.setApplicationDescription("ALERT2 telemetry display");
@@ -64,6 +76,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption no_splash("no-splash", "Show the main window at once.");
     parser.addOption(data_dir);
     parser.addOption(no_splash);
+    if (AsksForHelpOrVersion(argc, argv)) {
+        QCoreApplication console(argc, argv);
+        parser.process(console); // prints the answer and ends the program
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(veltaro::ProductPicture()));
     parser.process(app);
 
     const std::unique_ptr<QLockFile> lock =
