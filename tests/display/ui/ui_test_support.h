@@ -1,13 +1,19 @@
 // Helpers for the window tests: private folders, polling waits, fake decoders.
 #pragma once
 
+#include "display/ui/display_window.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -48,5 +54,27 @@ inline void WriteScript(const QString& folder, const QString& name, const QByteA
     WriteFile(folder + "/" + name, "#!/bin/sh\n" + body,
               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
+
+// A window with its program and data folders in a private folder, on an
+// empty settings store.
+class WindowFixture : public testing::Test {
+protected:
+    void SetUp() override { QSettings("Veltaro", "Veltaro").clear(); }
+
+    template <typename T = QWidget> T* Child(const char* name) {
+        T* child = window_.findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    // Loaded and shown as the program does it.
+    void ShowAndLoad() {
+        window_.Load();
+        window_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+    }
+
+    QTemporaryDir folder_;
+    FDisplay window_{folder_.path(), folder_.path()};
+};
 
 } // namespace veltaro::test

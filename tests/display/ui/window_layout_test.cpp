@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QSettings>
 #include <QStyleOptionButton>
 #include <QTest>
 
@@ -125,24 +124,7 @@ std::vector<int> InkStarts(const QImage& image, QRect band) {
     return starts;
 }
 
-class WindowLayoutTest : public testing::Test {
-protected:
-    void SetUp() override { QSettings("Veltaro", "Veltaro").clear(); }
-
-    template <typename T = QWidget> T* Child(const char* name) {
-        T* child = window_.findChild<T*>(name);
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
-    void ShowAndLoad() {
-        window_.Load();
-        window_.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
-    }
-
-    QTemporaryDir folder_;
-    FDisplay window_{folder_.path(), folder_.path()};
-};
+using WindowLayoutTest = test::WindowFixture;
 
 TEST_F(WindowLayoutTest, EveryCaptionOfTheWindowAndTheSplashFitsItsControl) {
     ShowAndLoad();
