@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <vector>
 
 namespace veltaro {
@@ -86,25 +85,20 @@ double Contrast(QColor a, QColor b) {
 }
 
 // The contrast of a button's caption with its face, as drawn: the face is the
-// commonest colour of the caption's room, the caption the colour that the
-// darkest 2% of it reach (a smoothed stroke is lighter than its pen).
+// median pixel of the caption's room, the caption the shade its darkest 2%
+// reach (a smoothed stroke is lighter than its pen).
 double CaptionContrast(QPushButton& button) {
     const QImage image = button.grab().toImage();
     const QRect room = ButtonRoom(button);
-    std::map<QRgb, int> counts;
-    std::vector<QRgb> by_darkness;
+    std::vector<int> greys;
     for (int y = room.top(); y <= room.bottom(); ++y) {
         for (int x = room.left(); x <= room.right(); ++x) {
-            ++counts[image.pixel(x, y)];
-            by_darkness.push_back(image.pixel(x, y));
+            greys.push_back(qGray(image.pixel(x, y)));
         }
     }
-    const auto face = std::max_element(counts.begin(), counts.end(),
-                                       [](auto& a, auto& b) { return a.second < b.second; });
-    const auto caption = by_darkness.begin() + static_cast<long>(by_darkness.size() / 50);
-    std::nth_element(by_darkness.begin(), caption, by_darkness.end(),
-                     [](QRgb a, QRgb b) { return qGray(a) < qGray(b); });
-    return Contrast(QColor::fromRgb(face->first), QColor::fromRgb(*caption));
+    std::sort(greys.begin(), greys.end());
+    const auto shade = [](int grey) { return QColor(grey, grey, grey); };
+    return Contrast(shade(greys[greys.size() / 2]), shade(greys[greys.size() / 50]));
 }
 
 // Where runs of dark pixels start along a band of the image, left to right.
