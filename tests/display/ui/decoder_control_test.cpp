@@ -221,11 +221,12 @@ TEST_F(DecoderControlTest, KilledDecoderIsReportedWithTheSignalNameAndNeverAReco
     };
     for (const auto& c : cases) {
         window_.Clear(ListId::lstReport);
+        QFile::remove(data_folder_ + "/written");
         test::WriteScript(program_.path(), "killed-decoder",
-                          QByteArray(c.console) + "\nexec sleep 60\n");
+                          QByteArray(c.console) + "\ntouch written\nexec sleep 60\n");
         window_.SetText(TextBoxId::txtAppName, "killed-decoder");
         ASSERT_TRUE(window_.Decoders().StartDecoder(9));
-        QTest::qWait(300); // lets it write its line
+        ASSERT_TRUE(test::WaitFor([&] { return QFile::exists(data_folder_ + "/written"); }));
         for (qint64 pid : window_.Decoders().RunningProcessIds()) {
             ::kill(static_cast<pid_t>(pid), SIGKILL);
         }
