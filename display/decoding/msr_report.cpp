@@ -38,11 +38,17 @@ void ReadMSR(MStart& m, std::string& body, std::int16_t& /*length*/) {
                 continue;
             }
             const MsrSensor& sensor = kMsrSensors[bit];
-            // A sensor whose bytes are missing would read as 0: no line, and
-            // the packet is reported unreadable.
-            if (BytesPresent(rest) < sensor.bytes) {
+            const std::size_t present = BytesPresent(rest);
+            // A body that ends at a value boundary would list a made-up 0:
+            // no line, and the packet is reported unreadable.
+            if (present == 0) {
                 m.PacketUnreadable = true;
                 return;
+            }
+            // A two-byte value cut after its first byte is a problem of this
+            // report alone; the packet's next element is still read.
+            if (present < sensor.bytes) {
+                throw std::runtime_error("The multiple sensor report ends inside a two-byte value");
             }
             std::string field = TakeField(rest, sensor.bytes);
             const std::int64_t value =

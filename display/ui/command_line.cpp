@@ -1,6 +1,7 @@
 #include "display/ui/command_line.h"
 
 #include "common/port_names.h"
+#include "display/ui/version.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,7 @@ namespace veltaro {
 void NameApplication() {
     QCoreApplication::setOrganizationName("Veltaro");
     QCoreApplication::setApplicationName("Veltaro");
-    QCoreApplication::setApplicationVersion("1.03");
+    QCoreApplication::setApplicationVersion(kVersion);
 }
 
 CommandLine::CommandLine()

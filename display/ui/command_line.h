@@ -17,6 +17,10 @@ public:
     // Whether the arguments ask for the headless mode. Read before any
     // application object exists, so that mode never needs a display server.
     bool RequestsHeadless(int argc, char* argv[]);
+    // Whether they ask for --help or --version (after RequestsHeadless).
+    bool AsksForHelpOrVersion() const {
+        return parser_.isSet("help") || parser_.isSet("help-all") || parser_.isSet("version");
+    }
 
     // Parses the program's arguments. --help and --version are answered and a
     // bad command line is reported here, and the program ends.

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace veltaro {
@@ -33,6 +35,17 @@ QString ResolveDataFolder(const QString& program_folder, const QString& requeste
     }
     QDir().mkpath(folder);
     return QDir::cleanPath(folder);
+}
+
+QString DataFolderProblem(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    if (::access(path.constData(), W_OK | X_OK) != 0) {
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (!QFileInfo(folder).isDir()) {
+        return QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    }
+    return {};
 }
 
 } // namespace veltaro

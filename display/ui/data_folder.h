@@ -11,4 +11,8 @@ namespace veltaro {
 // default ~/.local/share/Veltaro. The folder is created when missing.
 QString ResolveDataFolder(const QString& program_folder, const QString& requested);
 
+// Why the display and the decoder cannot work in folder (the system's
+// description, e.g. "Permission denied"), or empty when they can.
+QString DataFolderProblem(const QString& folder);
+
 } // namespace veltaro

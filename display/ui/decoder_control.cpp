@@ -2,13 +2,16 @@
 
 #include "common/port_names.h"
 #include "display/decoding/procedures.h"
+#include "display/ui/data_folder.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@ constexpr int kStartWaitMs = 10000;
 // A decoder makes its last flush on SIGTERM; this is ample for it.
 constexpr int kTerminateWaitMs = 3000;
 constexpr int kKillWaitMs = 2000;
+constexpr const char* kCantOpen = "  Can't open Decoder Program";
 
 QString DeviceDescription(const QString& device) {
     const QFileInfo info(device);
@@ -28,6 +32,38 @@ QString DeviceDescription(const QString& device) {
         return device + " -> " + info.symLinkTarget();
     }
     return device;
+}
+
+// The device behind a port-map link: a serial port's lock file is named after
+// the device, so the probe and a decoder holding the port must agree on it.
+QString ResolvedDevice(const QString& device) {
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    return resolved.isEmpty() ? device : resolved;
+}
+
+// Why the decoder cannot be started in data_folder with program, or empty.
+QString StartProblem(const QString& program, const QString& data_folder) {
+    if (const QString problem = DataFolderProblem(data_folder); !problem.isEmpty()) {
+        return "Data folder " + data_folder + ": " + problem;
+    }
+    if (::access(QFile::encodeName(program).constData(), X_OK) != 0) {
+        return program + ": " + QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return {};
+}
+
+// Exchange-file records on the decoder's console say nothing about why it ended.
+bool IsRecord(const QByteArray& line) {
+    return line.size() >= 2 && line[1] == ',' &&
+           (line[0] == 'P' || line[0] == 'S' || line[0] == 'N');
+}
+
+QString HowItEnded(int exit_code, QProcess::ExitStatus status) {
+    if (status == QProcess::CrashExit) {
+        return "was stopped by signal " + QString::number(exit_code) + " (" +
+               QString::fromLocal8Bit(::strsignal(exit_code)) + ")";
+    }
+    return "ended with exit status " + QString::number(exit_code);
 }
 
 void WriteAll(int fd, const QByteArray& bytes) {
@@ -51,7 +87,7 @@ std::vector<PortEntry> ProbePorts() {
         const QString device =
             QString::fromStdString(common::resolve_port_name(name.toStdString()));
         QSerialPort port;
-        port.setPortName(device);
+        port.setPortName(ResolvedDevice(device));
         if (port.open(QIODevice::ReadWrite)) {
             port.close();
             entries.push_back({name, DeviceDescription(device)});
@@ -76,6 +112,11 @@ bool DecoderControl::StartDecoder(int port) {
         program_folder_ + "/" + (words.isEmpty() ? QString() : words.takeFirst());
     words.append("-pCOM" + QString::number(port));
 
+    if (const QString problem = StartProblem(program, data_folder_); !problem.isEmpty()) {
+        ReportProblem(m_, problem.toStdString(), kCantOpen);
+        return false;
+    }
+
     auto decoder = std::make_unique<Decoder>();
     decoder->port = port;
     decoder->process = std::make_unique<QProcess>();
@@ -87,7 +128,7 @@ bool DecoderControl::StartDecoder(int port) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start();
     if (!process.waitForStarted(kStartWaitMs)) {
-        ReportProblem(m_, process.errorString().toStdString(), "  Can't open Decoder Program");
+        ReportProblem(m_, (program + ": " + process.errorString()).toStdString(), kCantOpen);
         return false;
     }
 
@@ -131,12 +172,12 @@ void DecoderControl::ReportEnded(Decoder& decoder, int exit_code, QProcess::Exit
             last_line = pending.trimmed();
         }
     }
-    const QString how = status == QProcess::CrashExit
-                            ? QStringLiteral("was stopped by a signal")
-                            : "ended with exit status " + QString::number(exit_code);
-    m_.MessageText = ("  Decoder Program on COM" + QString::number(decoder.port) + " " + how +
-                      ": " + QString::fromUtf8(last_line))
-                         .toStdString();
+    QString text = "  Decoder Program on COM" + QString::number(decoder.port) + " " +
+                   HowItEnded(exit_code, status);
+    if (!last_line.isEmpty() && !IsRecord(last_line)) {
+        text += ": " + QString::fromUtf8(last_line);
+    }
+    m_.MessageText = text.toStdString();
     ShowMessage(m_);
     emit decoderEnded(exit_code, status);
 }

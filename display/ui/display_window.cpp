@@ -1,8 +1,12 @@
 #include "display/ui/display_window.h"
 
 #include "display/decoding/procedures.h"
+#include "display/ui/data_folder.h"
+#include "display/ui/heading_columns.h"
+#include "display/ui/layout.h"
 #include "display/ui/port_combo.h"
 #include "display/ui/settings.h"
+#include "display/ui/version.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +18,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTime>
+#include <QTimer>
+#include <QWindow>
 
 #include <stdexcept>
 
@@ -21,36 +27,14 @@ namespace veltaro {
 
 namespace {
 
-constexpr double kTwipsPerPixel = 15.0;
 constexpr int kOuterWidthTwips = 15360;
 // Windows' application-workspace grey, the background of the window's own parts.
 const QColor kWorkspace(0xAB, 0xAB, 0xAB);
-
-int Px(int twips) {
-    return qRound(twips / kTwipsPerPixel);
-}
-int Twips(int pixels) {
-    return static_cast<int>(pixels * kTwipsPerPixel);
-}
-QRect Layout(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
-}
-
-// The design's "MS Sans Serif", or the system's sans-serif where it is missing.
-QFont SansSerif(int points, bool bold) {
-    QFont font("MS Sans Serif", points);
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(bold);
-    return font;
-}
-
-// The small captions were fitted to a narrow bitmap font; a condensed
-// stand-in keeps them whole.
-QFont DefaultFont() {
-    QFont font = SansSerif(8, false);
-    font.setStretch(QFont::Condensed);
-    return font;
-}
+// A disabled button's caption, still readable on that grey (over 5:1; its
+// thin strokes, smoothed, come out lighter).
+const QColor kDisabledCaption(0x33, 0x33, 0x33);
+// A data folder that cannot be used is named in dark red.
+const QColor kProblemText(0x8B, 0x00, 0x00);
 
 template <typename Widget> Widget* Place(Widget* widget, const char* name, QRect rect) {
     widget->setObjectName(name);
@@ -67,7 +51,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 
 QLabel* MakeTitle(QWidget* parent, const char* name, const QString& text, QRect rect, bool bold) {
     auto* label = MakeLabel(parent, name, text, rect);
-    label->setFont(SansSerif(12, bold));
+    label->setFont(LayoutFont("MS Sans Serif", 12, bold));
     return label;
 }
 
@@ -103,6 +87,13 @@ private:
     int held_ = 0;
 };
 
+QMargins FrameMargins(const QWidget& window) {
+    const QRect inner = window.geometry();
+    const QRect outer = window.frameGeometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
 QListWidget* MakeList(QWidget* parent, const char* name, QRect rect) {
     auto* list = Place(new RecordList(parent), name, rect);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -129,10 +120,11 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
       m_(session_.Module()) {
     setObjectName("FDisplay");
     setWindowTitle("Quorvel" + QString(98, ' '));
-    setFont(DefaultFont());
+    setFont(LayoutFont("MS Sans Serif", 8, false));
     QPalette workspace = palette();
     workspace.setColor(QPalette::Window, kWorkspace);
     workspace.setColor(QPalette::Button, kWorkspace);
+    workspace.setColor(QPalette::Disabled, QPalette::ButtonText, kDisabledCaption);
     setPalette(workspace);
     setAutoFillBackground(true);
     resize(Px(15240), Px(8490));
@@ -148,7 +140,8 @@ FDisplay::~FDisplay() {
 
 void FDisplay::BuildDisplayArea() {
     MakeTitle(this, "lblMessages", "Messages", Layout(240, 120, 2295, 375), true);
-    lblVersion = MakeLabel(this, "lblVersion", "V 1.03", Layout(14280, 120, 495, 255));
+    lblVersion =
+        MakeLabel(this, "lblVersion", QString("V ") + kVersion, Layout(14280, 120, 495, 255));
     lblDataFolder = MakeLabel(this, "lblDataFolder", "Data folder: " + data_folder_,
                               Layout(2640, 180, 11520, 255));
     lblDataFolder->setToolTip(data_folder_);
@@ -162,15 +155,21 @@ void FDisplay::BuildDisplayArea() {
 
     MakeTitle(this, "lblHeaderInformation", "Header Information", Layout(240, 2160, 4095, 375),
               true);
-    MakeTitle(this, "lblHeaderColumns", kHeaderColumns, Layout(480, 2520, 15855, 375), false);
+    const QLabel* header_columns =
+        MakeTitle(this, "lblHeaderColumns", kHeaderColumns, Layout(480, 2520, 15855, 375), false);
     auto* message_list = MakeList(this, "lstMessage", Layout(240, 2880, 14535, 960));
-    message_list->setFont(SansSerif(12, true));
+    message_list->setFont(LayoutFont("MS Sans Serif", 12, true));
+    // Every column after the receive time follows a TAB.
+    message_list->setItemDelegate(new HeadingColumnsDelegate(*header_columns, 1, message_list));
     lists_[static_cast<int>(ListId::lstMessage)] = message_list;
 
     MakeTitle(this, "lblSensorReports", "Sensor Reports", Layout(240, 4080, 4095, 375), true);
-    MakeTitle(this, "lblReportColumns", kReportColumns, Layout(240, 4440, 8415, 375), false);
+    const QLabel* report_columns =
+        MakeTitle(this, "lblReportColumns", kReportColumns, Layout(240, 4440, 8415, 375), false);
     auto* report_list = MakeList(this, "lstReport", Layout(240, 4800, 9015, 3360));
-    report_list->setFont(SansSerif(12, true));
+    report_list->setFont(LayoutFont("MS Sans Serif", 12, true));
+    // Four blanks, not a TAB, part the reading time from the source.
+    report_list->setItemDelegate(new HeadingColumnsDelegate(*report_columns, 2, report_list));
     lists_[static_cast<int>(ListId::lstReport)] = report_list;
 }
 
@@ -280,19 +279,62 @@ void FDisplay::Connect() {
 
 // Each load step is skipped when it fails; the next one still runs.
 void FDisplay::Load() {
-    const int frame_width = frameGeometry().width() - width();
-    resize(Px(kOuterWidthTwips) - frame_width, height());
-    if (const QScreen* screen_now = screen()) {
-        const QRect area = screen_now->geometry();
-        const QSize outer = frameGeometry().size();
-        move(area.x() + static_cast<int>((area.width() - outer.width()) / 2.0),
-             area.y() + static_cast<int>((area.height() - outer.height()) / 2.0));
-    }
+    SizeAndCentre();
+    frame_pending_ = FrameMargins(*this).isNull();
     try {
         LoadSettings(*this);
     } catch (const std::exception&) {
     }
     FillPortList();
+    ShowDataFolderProblem();
+}
+
+// Said once at start, so the reason is known before a decoder fails on it.
+void FDisplay::ShowDataFolderProblem() {
+    const QString problem = DataFolderProblem(data_folder_);
+    if (problem.isEmpty()) {
+        return;
+    }
+    ReportProblem(m_, problem.toStdString(),
+                  ("  Can't use data folder " + data_folder_).toStdString());
+    lblDataFolder->setText(lblDataFolder->text() + " (" + problem + ")");
+    QPalette marked = lblDataFolder->palette();
+    marked.setColor(QPalette::WindowText, kProblemText);
+    lblDataFolder->setPalette(marked);
+}
+
+// The outer width and the centring count the window's frame.
+void FDisplay::SizeAndCentre() {
+    const QMargins frame = FrameMargins(*this);
+    resize(Px(kOuterWidthTwips) - frame.left() - frame.right(), height());
+    if (const QScreen* screen_now = screen()) {
+        const QRect area = screen_now->geometry();
+        const QSize outer = frameGeometry().size();
+        const QPoint corner(area.x() + static_cast<int>((area.width() - outer.width()) / 2.0),
+                            area.y() + static_cast<int>((area.height() - outer.height()) / 2.0));
+        if (QWindow* window = windowHandle()) {
+            window->setFramePosition(corner);
+        } else {
+            move(corner);
+        }
+    }
+}
+
+void FDisplay::AdoptFrameLater() {
+    if (frame_pending_) {
+        QMetaObject::invokeMethod(this, &FDisplay::AdoptFrame, Qt::QueuedConnection);
+    }
+}
+
+// A window manager frames the window only once it is shown; the load's sizes
+// are worked out again with the frame when it first appears.
+void FDisplay::AdoptFrame() {
+    if (!frame_pending_ || !isVisible() || FrameMargins(*this).isNull()) {
+        return;
+    }
+    frame_pending_ = false;
+    SizeAndCentre();
+    ApplyResizeRules();
 }
 
 void FDisplay::FillPortList() {
@@ -301,6 +343,7 @@ void FDisplay::FillPortList() {
         cmbPortSelect->addItem(entry.name);
         cmbPortSelect->setItemData(cmbPortSelect->count() - 1, entry.device, Qt::ToolTipRole);
     }
+    cmbPortSelect->setCurrentIndex(-1); // filling chooses no port
 }
 
 void FDisplay::StartDecoder(int port) {
@@ -320,9 +363,22 @@ void FDisplay::OnPortChosen(int index) {
     }
 }
 
+// Showing, and a window manager framing the window, move or resize it; the
+// frame is taken up after the platform has placed the window.
+void FDisplay::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    AdoptFrameLater();
+}
+
+void FDisplay::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    AdoptFrameLater();
+}
+
 void FDisplay::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     ApplyResizeRules();
+    AdoptFrameLater();
 }
 
 void FDisplay::ApplyResizeRules() {

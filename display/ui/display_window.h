@@ -71,6 +71,8 @@ signals:
     void ended();
 
 protected:
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -78,6 +80,10 @@ private:
     void BuildDisplayArea();
     void BuildSettingsFrame();
     void Connect();
+    void ShowDataFolderProblem();
+    void SizeAndCentre();
+    void AdoptFrameLater();
+    void AdoptFrame();
     void ApplyResizeRules();
     void OnStart();
     void OnPause();
@@ -89,6 +95,8 @@ private:
     QListWidget* CheckedList(ListId list, int index) const;
 
     QString data_folder_;
+    // Load sized and centred the window before its frame was known.
+    bool frame_pending_ = false;
     // During a tick txtNMessage gets every selected N record; only the last
     // one is shown, so the box takes it once at the end. Lists the tick
     // changes are laid out and painted once at its end too.

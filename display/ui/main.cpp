@@ -20,10 +20,12 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
 
     veltaro::CommandLine command_line;
-    if (command_line.RequestsHeadless(argc, argv)) {
+    // --help and --version are answered before any window system is started,
+    // so they work without a display, as the headless mode does.
+    if (command_line.RequestsHeadless(argc, argv) || command_line.AsksForHelpOrVersion()) {
         QCoreApplication app(argc, argv);
         veltaro::NameApplication();
-        command_line.Process(app);
+        command_line.Process(app); // --help and --version end the program here
         return veltaro::RunHeadless(command_line);
     }
 

@@ -1,5 +1,8 @@
 #include "display/ui/splash.h"
 
+#include "display/ui/layout.h"
+#include "display/ui/version.h"
+
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,18 +16,6 @@ namespace veltaro {
 
 namespace {
 constexpr int kSplashMs = 5000;
-int Px(int twips) {
-    return qRound(twips / 15.0);
-}
-QRect Layout(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
-}
-QFont Arial(int points) {
-    QFont font("Arial", points);
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(true);
-    return font;
-}
 } // namespace
 
 QPixmap ProductPicture() {
@@ -63,12 +54,12 @@ FSplash::FSplash(QWidget* main_window)
     auto* title = new QLabel("Quorvel", Frame1);
     title->setObjectName("lblProductName");
     title->setGeometry(Layout(1440, 600, 5205, 555));
-    title->setFont(Arial(24));
+    title->setFont(LayoutFont("Arial", 24, true));
 
-    auto* version = new QLabel("Version 1.03", Frame1);
+    auto* version = new QLabel(QString("Version ") + kVersion, Frame1);
     version->setObjectName("lblVersion");
     version->setGeometry(Layout(5400, 3600, 1410, 285));
-    version->setFont(Arial(12));
+    version->setFont(LayoutFont("Arial", 12, true));
     version->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
     // Labels would pass their clicks on to the frame; only its free area counts.

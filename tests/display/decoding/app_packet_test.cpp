@@ -210,6 +210,13 @@ TEST_F(AppPacket, RecordHoldingFewerBytesThanDeclaredIsNotDecoded) {
     EXPECT_EQ(Reports(), (Lines{kSeparator, kUnreadable, kSeparator, kUnreadable}));
 }
 
+TEST_F(AppPacket, RecordHoldingMoreBytesThanDeclaredIsReadFromTheHeaderOn) {
+    Packet("00 03 02 02 05", 0);
+    m.NRecord += "03,02,02,06,"; // a hand-made record: four bytes beyond field 18's count
+    ParseAppPacket(m);
+    EXPECT_EQ(Reports(), (Lines{kSeparator, Report("14:00:10", "3\t2\t5")}));
+}
+
 TEST_F(AppPacket, PayloadFollowsOptionalHeaderFieldsByTheirFlags) {
     // Extra byte, add path and destination flags set: destination 77, extra
     // byte 5, then the path count and the addresses before the payload.

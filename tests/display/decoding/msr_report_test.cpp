@@ -41,12 +41,11 @@ TEST_F(Msr, MaskBitsChooseSensorsWithFixedWidthAndSign) {
     }
 }
 
-TEST_F(Msr, SensorWithMissingBytesListsNoLineAndMarksThePacket) {
+TEST_F(Msr, SensorWithNoBytesLeftListsNoLineAndMarksThePacket) {
     const struct {
         const char* body;
         std::vector<std::string> lines;
     } cases[] = {
-        {"03 12", {}},
         {"06 05", {Line(2, "5")}},
         {"01", {}},
         {"82 05", {Line(2, "5")}},
@@ -59,13 +58,30 @@ TEST_F(Msr, SensorWithMissingBytesListsNoLineAndMarksThePacket) {
     }
 }
 
-TEST_F(Msr, EmptyBodyReportsAProblem) {
-    const auto lines = Read("");
-    ASSERT_EQ(lines.size(), 1u);
+// A problem of the report, shown after the lines already listed; the packet
+// is not marked, so its next element is read.
+TEST_F(Msr, EmptyBodyOrTwoByteValueCutShortIsAProblem) {
+    const struct {
+        const char* body;
+        std::vector<std::string> lines_below; // listed before the problem
+    } cases[] = {
+        {"", {}},
+        {"03 12", {}},
+        {"05 00 01 12", {Line(1, "1")}},
+        {"42 07 FF", {Line(2, "7")}},
+    };
     const std::string literal = "  Problem reading MSR";
-    ASSERT_GT(lines[0].size(), literal.size());
-    EXPECT_EQ(lines[0].substr(lines[0].size() - literal.size()), literal);
-    EXPECT_FALSE(m.PacketUnreadable);
+    for (const auto& c : cases) {
+        ui.Clear(ListId::lstReport);
+        m.PacketUnreadable = false;
+        const auto lines = Read(c.body);
+        ASSERT_EQ(lines.size(), c.lines_below.size() + 1) << c.body;
+        ASSERT_GT(lines[0].size(), literal.size()) << c.body; // the description comes first
+        EXPECT_EQ(lines[0].substr(lines[0].size() - literal.size()), literal) << c.body;
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.lines_below)
+            << c.body;
+        EXPECT_FALSE(m.PacketUnreadable) << c.body;
+    }
 }
 
 } // namespace

@@ -2,12 +2,17 @@
 #include "display/ui/display_window.h"
 #include "ui_test_support.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +71,7 @@ protected:
         window_.Load();
     }
 
+    QComboBox* Ports() { return window_.findChild<QComboBox*>("cmbPortSelect"); }
     std::string TopReport() {
         return window_.Count(ListId::lstReport) > 0 ? window_.Entry(ListId::lstReport, 0) : "";
     }
@@ -141,10 +147,9 @@ TEST_F(DecoderControlTest, MissingDecoderProgramIsReportedAndStartStaysDisabled)
 
     window_.StartDecoder(3);
 
-    const std::string top = TopReport();
-    const std::string literal = "  Can't open Decoder Program";
-    ASSERT_GT(top.size(), literal.size()); // the system's description comes first
-    EXPECT_EQ(top.substr(top.size() - literal.size()), literal);
+    EXPECT_EQ(TopReport(), program_.path().toStdString() +
+                               "/no-such-decoder: No such file or directory  Can't open Decoder "
+                               "Program");
     EXPECT_FALSE(window_.findChild<QPushButton*>("cmdStart")->isEnabled());
     EXPECT_FALSE(window_.Decoders().AnyStarted());
 }
@@ -201,6 +206,107 @@ TEST_F(DecoderControlTest, DecoderEndingOnItsOwnIsReportedWithStatusAndLastLine)
     ASSERT_TRUE(test::WaitFor([&] { return window_.Count(ListId::lstReport) > 0; }));
     EXPECT_EQ(TopReport(),
               "  Decoder Program on COM9 ended with exit status 3: Can't open port -pCOM9");
+}
+
+// The decoder's console repeats every record; only a message says why it ended.
+TEST_F(DecoderControlTest, KilledDecoderIsReportedWithTheSignalNameAndNeverARecord) {
+    const struct {
+        const char* console;
+        std::string report;
+    } cases[] = {
+        {"echo 'N,2026,01,02,0,0,0.0,0'",
+         "  Decoder Program on COM9 was stopped by signal 9 (Killed)"},
+        {"echo 'Lost serial port COM9' >&2",
+         "  Decoder Program on COM9 was stopped by signal 9 (Killed): Lost serial port COM9"},
+    };
+    for (const auto& c : cases) {
+        window_.Clear(ListId::lstReport);
+        QFile::remove(data_folder_ + "/written");
+        test::WriteScript(program_.path(), "killed-decoder",
+                          QByteArray(c.console) + "\ntouch written\nexec sleep 60\n");
+        window_.SetText(TextBoxId::txtAppName, "killed-decoder");
+        ASSERT_TRUE(window_.Decoders().StartDecoder(9));
+        ASSERT_TRUE(test::WaitFor([&] { return QFile::exists(data_folder_ + "/written"); }));
+        for (qint64 pid : window_.Decoders().RunningProcessIds()) {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+        ASSERT_TRUE(test::WaitFor([&] { return window_.Count(ListId::lstReport) > 0; }));
+        EXPECT_EQ(TopReport(), c.report);
+    }
+}
+
+TEST_F(DecoderControlTest, UnusableDataFolderIsShownAtStartAndNamedWhenADecoderCannotStart) {
+    QTemporaryDir scratch;
+    test::WriteFile(scratch.path() + "/file", "not a folder");
+    const QString data = scratch.path() + "/file/data";
+    FDisplay window(program_.path(), data);
+    window.Load();
+    ASSERT_EQ(window.Count(ListId::lstReport), 1);
+    EXPECT_EQ(window.Entry(ListId::lstReport, 0),
+              "Not a directory  Can't use data folder " + data.toStdString());
+    EXPECT_TRUE(window.findChild<QLabel*>("lblDataFolder")->text().endsWith("(Not a directory)"));
+
+    window.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window.StartDecoder(1);
+    EXPECT_EQ(window.Entry(ListId::lstReport, 0),
+              "Data folder " + data.toStdString() +
+                  ": Not a directory  Can't open Decoder Program");
+    EXPECT_FALSE(window.Decoders().AnyStarted());
+}
+
+// Only the opened, freshly filled list chooses a port, and so starts a decoder.
+TEST_F(DecoderControlTest, OnlyAnEntryPickedFromTheOpenedListStartsADecoder) {
+    MappedPty pty("COM7");
+    window_.show();
+    window_.SetText(TextBoxId::txtAppName, "recording-decoder");
+    window_.FillPortList();
+    QComboBox* combo = Ports();
+    EXPECT_EQ(combo->currentIndex(), -1); // the box shows no port before one is picked
+    EXPECT_EQ(combo->currentText(), "");
+
+    for (int delta : {-120, 120, -120}) {
+        QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), {}, {0, delta},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(combo, &wheel);
+    }
+    for (Qt::Key key :
+         {Qt::Key_Down, Qt::Key_Up, Qt::Key_PageDown, Qt::Key_End, Qt::Key_C, Qt::Key_Return}) {
+        QTest::keyClick(combo, key);
+    }
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_FALSE(window_.Decoders().AnyStarted());
+
+    combo->showPopup();
+    QAbstractItemView* list = combo->view();
+    ASSERT_TRUE(test::WaitFor([&] { return list->isVisible(); }));
+    list->setCurrentIndex(list->model()->index(combo->findText("COM7"), 0));
+    QTest::keyClick(list, Qt::Key_Return);
+
+    ASSERT_TRUE(test::WaitFor([&] { return RecordedArguments().size() == 1; }));
+    EXPECT_EQ(RecordedArguments(), QStringList{"-pCOM7"});
+    window_.FillPortList();
+    EXPECT_EQ(combo->currentIndex(), -1);
+}
+
+// Exclusive opening does not stop root; the lock file named after the device
+// does, also when the port is known by a port-map link.
+TEST_F(DecoderControlTest, PortHeldByAnotherProgramIsLeftOutOfTheList) {
+    MappedPty pty("COM7");
+    window_.FillPortList();
+    ASSERT_GE(Ports()->findText("COM7"), 0);
+
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(),
+                 {"--hold-port", QString::fromStdString(pty.Device())});
+    ASSERT_TRUE(holder.waitForReadyRead(20000)) << holder.readAllStandardError().toStdString();
+    ASSERT_EQ(holder.readLine().trimmed(), "held");
+    window_.FillPortList();
+    EXPECT_EQ(Ports()->findText("COM7"), -1);
+
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished());
+    window_.FillPortList();
+    EXPECT_GE(Ports()->findText("COM7"), 0);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "display/ui/single_instance.h"
 #include "display/ui/splash.h"
+#include "display/ui/version.h"
 #include "ui_test_support.h"
 
 #include <QLabel>
@@ -43,6 +44,31 @@ TEST(SingleInstance, RunningDisplayProcessRefusesUsAndItsLockDiesWithIt) {
     display.kill(); // a display that dies leaves its lock behind
     display.waitForFinished();
     EXPECT_NE(ClaimSingleInstance(InstanceLockPath()), nullptr);
+}
+
+TEST(CommandLine, HelpAndVersionAnswerWithoutADisplay) {
+    const struct {
+        const char* option;
+        QString expected;
+    } cases[] = {
+        {"--help", "--data-dir <DIR>"},
+        {"-h", "--no-splash"},
+        {"--version", QString("Veltaro ") + kVersion + "\n"},
+    };
+    QProcessEnvironment no_display = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        no_display.remove(name);
+    }
+    for (const auto& c : cases) {
+        QProcess display;
+        display.setProcessEnvironment(no_display);
+        display.start(VELTARO_BIN_DIR "/veltaro", {c.option});
+        ASSERT_TRUE(display.waitForFinished()) << c.option;
+        EXPECT_EQ(display.exitStatus(), QProcess::NormalExit) << c.option;
+        EXPECT_EQ(display.exitCode(), 0) << c.option;
+        EXPECT_TRUE(QString::fromUtf8(display.readAllStandardOutput()).contains(c.expected))
+            << c.option;
+    }
 }
 
 class SplashTest : public testing::Test {

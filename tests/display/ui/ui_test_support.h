@@ -2,16 +2,22 @@
 // message boxes answered.
 #pragma once
 
+#include "display/ui/display_window.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -71,6 +77,28 @@ public:
 private:
     QTimer timer_;
     QString text_;
+};
+
+// A window with its program and data folders in a private folder, on an
+// empty settings store.
+class WindowFixture : public testing::Test {
+protected:
+    void SetUp() override { QSettings("Veltaro", "Veltaro").clear(); }
+
+    template <typename T = QWidget> T* Child(const char* name) {
+        T* child = window_.findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    // Loaded and shown as the program does it.
+    void ShowAndLoad() {
+        window_.Load();
+        window_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+    }
+
+    QTemporaryDir folder_;
+    FDisplay window_{folder_.path(), folder_.path()};
 };
 
 } // namespace veltaro::test

@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -18,15 +17,8 @@
 namespace veltaro {
 namespace {
 
-class WindowTest : public testing::Test {
+class WindowTest : public test::WindowFixture {
 protected:
-    void SetUp() override { QSettings("Veltaro", "Veltaro").clear(); }
-
-    template <typename T = QWidget> T* Child(const char* name) {
-        T* child = window_.findChild<T*>(name);
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
     bool StartEnabled() { return Child<QPushButton>("cmdStart")->isEnabled(); }
     bool PauseEnabled() { return Child<QPushButton>("cmdPause")->isEnabled(); }
     bool Polling() { return Child<QTimer>("tmrCheck")->isActive(); }
@@ -37,11 +29,6 @@ protected:
         window_.resize(width, height);
         ASSERT_TRUE(test::WaitFor([&] { return window_.size() == QSize(width, height); }));
     }
-    void ShowAndLoad() {
-        window_.Load();
-        window_.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
-    }
     // A decoder that only waits, so that Start becomes available.
     void StartFakeDecoder() {
         test::WriteScript(folder_.path(), "waiting-decoder", "exec sleep 60\n");
@@ -49,9 +36,6 @@ protected:
         window_.StartDecoder(4);
         ASSERT_EQ(window_.Decoders().RunningProcessIds().size(), 1u);
     }
-
-    QTemporaryDir folder_;
-    FDisplay window_{folder_.path(), folder_.path()};
 };
 
 TEST_F(WindowTest, ControlsSitWhereTheDesignPutsThem) {
