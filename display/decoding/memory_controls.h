@@ -52,7 +52,7 @@ private:
     mutable std::array<bool, 3> snapshot_stale_{true, true, true};
     std::array<int, 3> selected_{-1, -1, -1};
     std::array<std::string, 9> texts_;
-    std::array<bool, 4> options_{true, false, true, false}; // design state
+    std::array<bool, 4> options_{true, false, true, false}; // as a new window starts
 };
 
 } // namespace veltaro

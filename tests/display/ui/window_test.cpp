@@ -38,7 +38,7 @@ protected:
     }
 };
 
-TEST_F(WindowTest, ControlsSitWhereTheDesignPutsThem) {
+TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThem) {
     struct Placed {
         const char* name;
         QRect pixels;
