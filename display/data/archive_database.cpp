@@ -1,6 +1,7 @@
 #include "display/data/archive_database.h"
 
 #include "display/data/numbers.h"
+#include "display/data/sqlite_handles.h"
 #include "display/data/utc_time.h"
 
 #include <nlohmann/json.hpp>
@@ -75,15 +76,6 @@ constexpr const char* kInsertReading =
     "value_type, value_bytes, value_bits) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
     "ON CONFLICT DO NOTHING";
 constexpr const char* kInsertTip = "INSERT INTO tips (reading, tip, time) VALUES (?1, ?2, ?3)";
-
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-
-struct DatabaseDeleter {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
 
 void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
@@ -265,7 +257,7 @@ private:
         return id;
     }
 
-    std::unique_ptr<sqlite3, DatabaseDeleter> db_;
+    Database db_;
     Statement insert_packet_;
     Statement known_packet_;
     Statement insert_reading_;
