@@ -3,6 +3,7 @@
 #include "display/decoding/procedures.h"
 #include "display/ui/port_combo.h"
 #include "display/ui/settings.h"
+#include "display/ui/stations_shortcut.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -140,6 +141,9 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
     BuildDisplayArea();
     BuildSettingsFrame();
     Connect();
+    AddStationsShortcut(*this, program_folder, data_folder, [this](const QString& reason) {
+        ReportProblem(m_, reason.toStdString(), "  Can't open Stations Program");
+    });
 }
 
 FDisplay::~FDisplay() {
