@@ -26,7 +26,8 @@ constexpr std::int64_t kNow = 1430661600LL * 1000; // 2015-05-03T14:00:00Z
 constexpr std::int64_t kMinute = 60 * 1000;
 constexpr std::int64_t kHour = 60 * kMinute;
 
-// 1234: a registered gauge (0.04 in a tip) and battery, with a test packet.
+// 1234: a registered gauge (0.04 in a tip) and battery, with a test packet
+// and one received after the table's moment.
 // 2001: an unregistered gauge whose two-byte count rolls over. 3000:
 // registered, never heard. 4000: last heard 7 hours ago.
 std::vector<std::string> KnownTraffic() {
@@ -47,6 +48,7 @@ std::vector<std::string> KnownTraffic() {
     records.push_back(n_record_at(kNow - 9 * kMinute, gsr_payload(20, 1250)));
     records.push_back(p_record_at(kNow - 5 * kMinute, {{24, 7}}));
     records.push_back(n_record_at(kNow - 5 * kMinute, rain_payload(10, 200, {}, true)));
+    records.push_back(n_record_at(kNow + 10 * kMinute, rain_payload(10, 300))); // after now
 
     records.push_back(n_record_at(kNow - 3 * kHour, rain_payload(5, 65530, {30, 60}), "2001"));
     records.push_back(n_record_at(kNow - 50 * kMinute, rain_payload(5, 4), "2001"));
