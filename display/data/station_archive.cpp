@@ -1,7 +1,7 @@
 #include "display/data/station_archive.h"
 
 #include "display/data/numbers.h"
-#include "display/data/sqlite_handles.h"
+#include "display/data/sqlite_connection.h"
 #include "display/data/utc_time.h"
 
 #include <sqlite3.h>
@@ -90,32 +90,24 @@ ValueKind KindOfValue(const std::string& name) {
 } // namespace
 
 class StationArchive::Statements {
+    // Declared first, so that the statements are finalized before it closes.
+    SqliteConnection db_;
+
 public:
-    explicit Statements(const std::string& path) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error)) {
-            throw std::runtime_error("no archive at " + path);
-        }
-        sqlite3* db = nullptr;
-        const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        db_.reset(db);
-        Check(opened);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        sources = Prepare(kSources);
-        last_heard = Prepare(kLastHeard);
-        day_of_packets = Prepare(kDayOfPackets);
-        sensors = Prepare(kSensors);
-        latest_reading = Prepare(kLatestReading);
-        baseline = Prepare(kBaseline);
-        gauge_reports = Prepare(kGaugeReports);
+    explicit Statements(const std::string& path) : db_(Open(path)) {
+        sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+        sources = db_.Prepare(kSources);
+        last_heard = db_.Prepare(kLastHeard);
+        day_of_packets = db_.Prepare(kDayOfPackets);
+        sensors = db_.Prepare(kSensors);
+        latest_reading = db_.Prepare(kLatestReading);
+        baseline = db_.Prepare(kBaseline);
+        gauge_reports = db_.Prepare(kGaugeReports);
     }
 
-    void Execute(const char* sql) {
-        Check(sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr));
-    }
-
+    void BeginRead() { db_.Execute("BEGIN"); }
     // Ends a read; a reader has nothing to lose when that fails.
-    void EndRead() { sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr); }
+    void EndRead() { db_.ExecuteQuietly("COMMIT"); }
 
     // Runs the statement with its parameters bound; true for each row.
     bool Step(sqlite3_stmt* s) {
@@ -126,7 +118,7 @@ public:
         const int reset = sqlite3_reset(s);
         sqlite3_clear_bindings(s);
         if (stepped != SQLITE_DONE) {
-            Check(reset != SQLITE_OK ? reset : stepped);
+            db_.Check(reset != SQLITE_OK ? reset : stepped);
         }
         return false;
     }
@@ -146,20 +138,14 @@ public:
     Statement gauge_reports;
 
 private:
-    void Check(int result) {
-        if (result != SQLITE_OK) {
-            throw std::runtime_error(db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(result));
+    // An archive that is not there yet is not made here: read only.
+    static SqliteConnection Open(const std::string& path) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error)) {
+            throw std::runtime_error("no archive at " + path);
         }
+        return SqliteConnection(path, SQLITE_OPEN_READONLY);
     }
-
-    Statement Prepare(const char* sql) {
-        sqlite3_stmt* statement = nullptr;
-        Check(
-            sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr));
-        return Statement(statement);
-    }
-
-    Database db_;
 };
 
 namespace {
@@ -185,7 +171,7 @@ StationArchive::StationArchive(const std::string& path)
 StationArchive::~StationArchive() = default;
 
 void StationArchive::BeginSnapshot() {
-    statements_->Execute("BEGIN");
+    statements_->BeginRead();
 }
 
 void StationArchive::EndSnapshot() {

@@ -108,33 +108,11 @@ Options ReadCommandLine(const QCoreApplication& app) {
     return options;
 }
 
-// The registry, its problems reported; false when a named one cannot be read.
-bool LoadStations(const Options& options, veltaro::data::Registry& registry) {
-    using namespace veltaro::data;
-    const std::string path = options.registry_path.toStdString();
-    std::vector<RegistryProblem> problems;
-    bool found = false;
-    try {
-        registry = LoadRegistry(path, problems, found);
-    } catch (const std::exception& error) {
-        std::cerr << "veltaro-stations: " << error.what() << "\n";
-        return false;
-    }
-    if (!found && options.registry_required) {
-        std::cerr << "veltaro-stations: cannot read '" << path << "': " << std::strerror(ENOENT)
-                  << "\n";
-        return false;
-    }
-    for (const RegistryProblem& problem : problems) {
-        std::cerr << "veltaro-stations: " << DescribeProblem(path, problem) << "\n";
-    }
-    return true;
-}
-
 int Print(const Options& options) {
     using namespace veltaro::data;
     Registry registry;
-    if (!LoadStations(options, registry)) {
+    if (!LoadRegistryReporting(options.registry_path.toStdString(), options.registry_required,
+                               "veltaro-stations", std::cerr, registry)) {
         return kUsageStatus;
     }
     const std::int64_t now = options.now_ms.value_or(QDateTime::currentMSecsSinceEpoch());
