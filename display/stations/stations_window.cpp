@@ -179,6 +179,9 @@ void StationsWindow::ShowStatus(const QString& text, bool problem) {
 void StationsWindow::FillTable() {
     const QSignalBlocker blocker(tblStations);
     tblStations->setUpdatesEnabled(false);
+    // Columns are fitted when stations come or go, not at every refresh,
+    // where they would jump as the figures change.
+    const bool fit = tblStations->rowCount() != static_cast<int>(rows_.size());
     tblStations->setRowCount(static_cast<int>(rows_.size()));
     int selected = rows_.empty() ? -1 : 0;
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
@@ -200,7 +203,9 @@ void StationsWindow::FillTable() {
         }
     }
     tblStations->setCurrentCell(selected, 0);
-    tblStations->resizeColumnsToContents();
+    if (fit) {
+        tblStations->resizeColumnsToContents();
+    }
     tblStations->setUpdatesEnabled(true);
     ShowSelected();
 }
