@@ -1,8 +1,8 @@
 // The archive read for the stations screen: read only, beside the display
 // that keeps writing it (WAL mode lets both go on). Every query finds its
-// rows through the archive's own keys, so a refresh costs the same with a
-// year of readings as with a day. Failures throw std::runtime_error with
-// SQLite's description.
+// rows through the archive's own keys, so a refresh costs about the same
+// with a year of readings as with a day. Failures throw std::runtime_error
+// with SQLite's description.
 #pragma once
 
 #include "display/data/rain_totals.h"
