@@ -1,6 +1,7 @@
 #include "display/data/archive_database.h"
 
 #include "display/data/numbers.h"
+#include "display/data/sqlite_connection.h"
 #include "display/data/utc_time.h"
 
 #include <nlohmann/json.hpp>
@@ -76,15 +77,6 @@ constexpr const char* kInsertReading =
     "ON CONFLICT DO NOTHING";
 constexpr const char* kInsertTip = "INSERT INTO tips (reading, tip, time) VALUES (?1, ?2, ?3)";
 
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-
-struct DatabaseDeleter {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-
 void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
                       SQLITE_TRANSIENT);
@@ -134,32 +126,25 @@ std::string PathText(const Packet& packet) {
 
 class ArchiveDatabase::Statements {
 public:
-    explicit Statements(const std::string& path) {
-        sqlite3* db = nullptr;
-        const int opened = sqlite3_open_v2(
-            path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-            nullptr);
-        db_.reset(db); // closed even when the open failed
-        Check(opened);
-        sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    explicit Statements(const std::string& path)
+        : db_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) {
+        sqlite3_extended_result_codes(db_.get(), 1);
+        sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
         Execute("PRAGMA journal_mode = WAL");
         Execute("PRAGMA synchronous = NORMAL");
         Execute(kCacheSize);
         Execute(kCheckpointPages);
         Execute(kSchema);
-        insert_packet_ = Prepare(kInsertPacket);
-        known_packet_ = Prepare(kKnownPacket);
-        insert_reading_ = Prepare(kInsertReading);
-        insert_tip_ = Prepare(kInsertTip);
+        insert_packet_ = db_.Prepare(kInsertPacket);
+        known_packet_ = db_.Prepare(kKnownPacket);
+        insert_reading_ = db_.Prepare(kInsertReading);
+        insert_tip_ = db_.Prepare(kInsertTip);
     }
 
-    void Execute(const char* sql) {
-        Check(sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr));
-    }
+    void Execute(const char* sql) { db_.Execute(sql); }
 
     // Ends a failed transaction; a failure here changes nothing more.
-    void RollBack() { sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
+    void RollBack() { db_.ExecuteQuietly("ROLLBACK"); }
 
     // The packet's row id, and whether the row is new.
     std::pair<sqlite3_int64, bool> StorePacket(const Packet& packet, const std::string& received) {
@@ -217,18 +202,7 @@ public:
     }
 
 private:
-    void Check(int result) {
-        if (result != SQLITE_OK) {
-            throw std::runtime_error(db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(result));
-        }
-    }
-
-    Statement Prepare(const char* sql) {
-        sqlite3_stmt* statement = nullptr;
-        Check(
-            sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr));
-        return Statement(statement);
-    }
+    void Check(int result) { db_.Check(result); }
 
     static void BindLink(sqlite3_stmt* s, const Packet& packet) {
         BindOptional(s, 8, packet.link ? std::optional<int>(packet.link->corrected) : std::nullopt);
@@ -265,7 +239,7 @@ private:
         return id;
     }
 
-    std::unique_ptr<sqlite3, DatabaseDeleter> db_;
+    SqliteConnection db_;
     Statement insert_packet_;
     Statement known_packet_;
     Statement insert_reading_;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -245,6 +246,26 @@ Registry LoadRegistry(const std::string& path, std::vector<RegistryProblem>& pro
 
 std::string DescribeProblem(std::string_view file, const RegistryProblem& problem) {
     return std::string(file) + " line " + std::to_string(problem.line) + ": " + problem.reason;
+}
+
+bool LoadRegistryReporting(const std::string& path, bool named, std::string_view program,
+                           std::ostream& errors, Registry& registry) {
+    std::vector<RegistryProblem> problems;
+    bool found = false;
+    try {
+        registry = LoadRegistry(path, problems, found);
+    } catch (const std::exception& error) {
+        errors << program << ": " << error.what() << "\n";
+        return false;
+    }
+    if (!found && named) {
+        errors << program << ": cannot read '" << path << "': " << std::strerror(ENOENT) << "\n";
+        return false;
+    }
+    for (const RegistryProblem& problem : problems) {
+        errors << program << ": " << DescribeProblem(path, problem) << "\n";
+    }
+    return true;
 }
 
 } // namespace veltaro::data

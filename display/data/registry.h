@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iosfwd>
 #include <map>
 #include <string>
 #include <string_view>
@@ -69,5 +70,11 @@ Registry LoadRegistry(const std::string& path, std::vector<RegistryProblem>& pro
 
 // "<file> line <n>: <reason>", as the problem is shown to the user.
 std::string DescribeProblem(std::string_view file, const RegistryProblem& problem);
+
+// Loads a registry for a command-line program, which writes each problem to
+// `errors` after "<program>: ". False, the reason written, when the file
+// cannot be read, or is missing although the user named it.
+bool LoadRegistryReporting(const std::string& path, bool named, std::string_view program,
+                           std::ostream& errors, Registry& registry);
 
 } // namespace veltaro::data

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -68,7 +69,56 @@ std::optional<std::int64_t> Thousandths(std::string_view field) {
     }
 }
 
+// The number of `count` digits at text[at], or -1.
+int Digits(std::string_view text, std::size_t at, std::size_t count) {
+    int value = 0;
+    if (count == 0 || at + count > text.size()) {
+        return -1;
+    }
+    const char* first = text.data() + at;
+    const auto result = std::from_chars(first, first + count, value);
+    return result.ec == std::errc() && result.ptr == first + count && *first != '-' ? value : -1;
+}
+
 } // namespace
+
+std::optional<std::int64_t> ParseIsoMillis(std::string_view text) {
+    using namespace std::chrono;
+    // "YYYY-MM-DDTHH:MM:SS", then an optional fraction, then "Z".
+    constexpr std::string_view kShape = "0000-00-00T00:00:00";
+    if (text.size() < kShape.size() + 1 || text.back() != 'Z') {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        if ((kShape[i] == '0') != (std::isdigit(static_cast<unsigned char>(text[i])) != 0) ||
+            (kShape[i] != '0' && kShape[i] != text[i])) {
+            return std::nullopt;
+        }
+    }
+    const std::string_view fraction = text.substr(kShape.size(), text.size() - kShape.size() - 1);
+    int millis = 0;
+    if (!fraction.empty()) {
+        if (fraction[0] != '.' || fraction.size() < 2 || fraction.size() > 4) {
+            return std::nullopt;
+        }
+        const int digits = Digits(fraction, 1, fraction.size() - 1);
+        if (digits < 0) {
+            return std::nullopt;
+        }
+        millis = digits * (fraction.size() == 2 ? 100 : fraction.size() == 3 ? 10 : 1);
+    }
+    const year_month_day date{year(Digits(text, 0, 4)), month(Digits(text, 5, 2)),
+                              day(Digits(text, 8, 2))};
+    const int hour = Digits(text, 11, 2);
+    const int minute = Digits(text, 14, 2);
+    const int second = Digits(text, 17, 2);
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) {
+        return std::nullopt;
+    }
+    const std::int64_t seconds = sys_days(date).time_since_epoch().count() * std::int64_t{86400} +
+                                 hour * 3600 + minute * 60 + second;
+    return seconds * 1000 + millis;
+}
 
 std::string IsoSeconds(std::int64_t seconds) {
     return Iso(seconds, "");

@@ -157,24 +157,9 @@ void PrintLists(const veltaro::MemoryControls& controls) {
 // Rows that cannot be read are reported and left out.
 bool LoadStations(const Options& options, veltaro::data::Registry& registry) {
     using namespace veltaro::data;
-    const std::string path = options.stations.value_or(DefaultRegistryPath());
-    std::vector<RegistryProblem> problems;
-    bool found = false;
-    try {
-        registry = LoadRegistry(path, problems, found);
-    } catch (const std::exception& error) {
-        std::cerr << "veltaro-decode: " << error.what() << "\n";
-        return false;
-    }
-    if (!found && options.stations) {
-        std::cerr << "veltaro-decode: cannot read '" << path << "': " << std::strerror(ENOENT)
-                  << "\n";
-        return false;
-    }
-    for (const RegistryProblem& problem : problems) {
-        std::cerr << "veltaro-decode: " << DescribeProblem(path, problem) << "\n";
-    }
-    return true;
+    return LoadRegistryReporting(options.stations.value_or(DefaultRegistryPath()),
+                                 options.stations.has_value(), "veltaro-decode", std::cerr,
+                                 registry);
 }
 
 // How far an import has come, on standard error, for inputs big enough to

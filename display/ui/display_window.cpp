@@ -6,6 +6,7 @@
 #include "display/ui/layout.h"
 #include "display/ui/port_combo.h"
 #include "display/ui/settings.h"
+#include "display/ui/stations_shortcut.h"
 #include "display/ui/version.h"
 
 #include <QApplication>
@@ -132,6 +133,9 @@ FDisplay::FDisplay(const QString& program_folder, const QString& data_folder)
     BuildDisplayArea();
     BuildSettingsFrame();
     Connect();
+    AddStationsShortcut(*this, program_folder, data_folder, [this](const QString& reason) {
+        ReportProblem(m_, reason.toStdString(), "  Can't open Stations Program");
+    });
 }
 
 FDisplay::~FDisplay() {

@@ -164,6 +164,27 @@ TEST(UtcTime, Iso8601InUtc) {
     }
 }
 
+TEST(UtcTime, Iso8601TextReadBack) {
+    const std::pair<std::string, std::optional<std::int64_t>> cases[] = {
+        {"2015-05-03T14:07:09Z", 1430662029000},
+        {"2015-05-03T14:07:09.250Z", 1430662029250},
+        {"2015-05-03T14:07:09.5Z", 1430662029500},
+        {"1969-12-31T23:59:59.999Z", -1},
+        {"2016-02-29T00:00:00Z", 1456704000000},
+        {"2015-02-29T00:00:00Z", std::nullopt}, // no such day
+        {"2015-05-03T24:00:00Z", std::nullopt},
+        {"2015-05-03T14:07:09", std::nullopt}, // not said to be UTC
+        {"2015-05-03 14:07:09Z", std::nullopt},
+        {"2015-05-03T14:07:09.Z", std::nullopt},
+        {"2015-05-03T14:07:09.2500Z", std::nullopt},
+        {"2015-5-3T14:07:09Z", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, millis] : cases) {
+        EXPECT_EQ(ParseIsoMillis(text), millis) << text;
+    }
+}
+
 TEST(UtcTime, ReceiveTimesOfRecordsInMilliseconds) {
     constexpr std::int64_t kMinute = 1430662020000; // 2015-05-03 14:07 UTC
     const std::tuple<std::string, std::size_t, std::optional<std::int64_t>> cases[] = {
