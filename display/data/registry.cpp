@@ -2,6 +2,7 @@
 
 #include "display/data/csv.h"
 #include "display/data/numbers.h"
+#include "display/data/shef.h"
 
 #include <array>
 #include <cctype>
@@ -21,10 +22,23 @@ namespace veltaro::data {
 
 namespace {
 
-enum Column { kSource, kSensor, kName, kKind, kUnits, kMultiplier, kAdder, kInterval, kColumns };
+enum Column {
+    kSource,
+    kSensor,
+    kName,
+    kKind,
+    kUnits,
+    kMultiplier,
+    kAdder,
+    kInterval,
+    kNwsId,
+    kShef,
+    kColumns
+};
 
 constexpr std::array<std::string_view, kColumns> kColumnNames{
-    "source", "sensor", "name", "kind", "units", "multiplier", "adder", "interval_minutes"};
+    "source", "sensor",           "name",   "kind", "units", "multiplier",
+    "adder",  "interval_minutes", "nws_id", "shef"};
 
 constexpr long long kMaxSensor = 8191; // compact reports number sensors with 13 bits
 
@@ -125,9 +139,42 @@ std::string AlreadyDescribed(const std::string& what, std::size_t line) {
 using StationMap = std::map<int, StationEntry>;
 using SensorMap = std::map<std::pair<int, long long>, SensorEntry>;
 
+// The SHEF columns: a location id for a station, a parameter code for a
+// sensor, each only on its own kind of row.
+std::string NwsId(const Row& row, bool station_row) {
+    std::string id = row.Field(kNwsId);
+    if (!id.empty() && !station_row) {
+        throw RowError("nws_id \"" + id + "\" belongs on the station's row (with no sensor)");
+    }
+    if (!id.empty() && !IsShefLocationId(id)) {
+        throw RowError("nws_id \"" + id + "\" is not 3 to 8 characters A-Z, 0-9 or _");
+    }
+    return id;
+}
+
+std::string ShefCode(const Row& row, const SensorEntry* sensor) {
+    std::string code = row.Field(kShef);
+    if (code.empty()) {
+        return code;
+    }
+    if (sensor == nullptr) {
+        throw RowError("shef \"" + code + "\" belongs on a sensor's row");
+    }
+    if (const auto problem = ShefCodeProblem(code)) {
+        throw RowError("shef \"" + code + "\" " + *problem);
+    }
+    if ((IsShefPrecipitation(code) || sensor->IsKind("rain")) && !IsShefRainUnits(sensor->units)) {
+        throw RowError("shef " + code + " sends rain in in or mm, not in units \"" + sensor->units +
+                       "\"");
+    }
+    return code;
+}
+
 void AddStation(const Row& row, int source, std::size_t line, StationMap& stations) {
     StationEntry station;
     station.name = row.Field(kName);
+    station.nws_id = NwsId(row, true);
+    ShefCode(row, nullptr);
     if (!row.Field(kInterval).empty()) {
         station.interval_minutes = static_cast<int>(row.Integer(kInterval, 1, 527040));
     }
@@ -146,6 +193,8 @@ void AddSensor(const Row& row, int source, std::size_t line, SensorMap& sensors)
     sensor.units = row.Field(kUnits);
     sensor.multiplier = row.Number(kMultiplier, 1);
     sensor.adder = row.Number(kAdder, 0);
+    NwsId(row, false);
+    sensor.shef = ShefCode(row, &sensor);
     sensor.line = line;
     const auto [at, added] = sensors.emplace(std::make_pair(source, number), sensor);
     if (!added) {

@@ -2,12 +2,14 @@
 // stations, their expected reporting intervals and their sensors, with the
 // kind, units and scaling of each sensor's value.
 //
-//   source,sensor,name,kind,units,multiplier,adder,interval_minutes
-//   1234,,Cedar Creek,,,,,60
-//   1234,10,Gauge,rain,in,0.04,,
+//   source,sensor,name,kind,units,multiplier,adder,interval_minutes,nws_id,shef
+//   1234,,Cedar Creek,,,,,60,CDRC1,
+//   1234,10,Gauge,rain,in,0.04,,,,PCIRRZZ
 //
 // A row with an empty sensor describes the station, one with a sensor that
-// sensor. Columns are found by their names in the header row.
+// sensor. Columns are found by their names in the header row; a sensor is
+// sent to the forecast office in SHEF when its station has an nws_id and
+// it has a shef parameter code.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +25,7 @@ namespace veltaro::data {
 struct StationEntry {
     std::string name;
     int interval_minutes = 360; // expected time between reports
+    std::string nws_id;         // SHEF location id; empty: not exported
     std::size_t line = 0;
 };
 
@@ -32,6 +35,7 @@ struct SensorEntry {
     std::string units;
     double multiplier = 1; // for "rain": the depth of one tip
     double adder = 0;
+    std::string shef; // SHEF parameter code, e.g. PCIRRZZ; empty: not exported
     std::size_t line = 0;
 
     // Case-insensitive comparison with one of the understood kinds.

@@ -1,11 +1,12 @@
 // veltaro-decode: runs the display's decoding core on exchange-file content
 // (a live exchange file, or an archived raw data log) and prints the lists,
-// or the readings as JSON Lines or CSV, or imports them into an archive.
+// or the readings as JSON Lines, CSV or SHEF, or imports them into an archive.
 #include "display/data/archive.h"
 #include "display/data/reading_assembler.h"
 #include "display/data/reading_csv.h"
 #include "display/data/reading_json.h"
 #include "display/data/registry.h"
+#include "display/data/shef_export.h"
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
 
@@ -25,7 +26,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: veltaro-decode [--gmt-offset HOURS] [--filter SOURCE] [--log-dir DIR] FILE...\n"
-    "       veltaro-decode [...] --format json|csv [--stations FILE] FILE...\n"
+    "       veltaro-decode [...] --format json|csv|shef [--stations FILE] FILE...\n"
     "       veltaro-decode [...] --archive DB [--stations FILE] FILE...\n"
     "\n"
     "Decodes exchange-file records (S, P and N lines) as the display does and prints\n"
@@ -44,7 +45,10 @@ constexpr const char* kUsage =
     "                      (A2RawData.txt, A2Headers.txt, A2Reports.txt); without it\n"
     "                      nothing is logged\n"
     "  --format FORMAT     lists (default): the three lists; json: one JSON object a\n"
-    "                      reading a line; csv: one CSV row a reading, with a header\n"
+    "                      reading a line; csv: one CSV row a reading, with a header;\n"
+    "                      shef: SHEF .A lines of the sensors that have a shef code\n"
+    "                      at stations with an nws_id, then the hourly rain of their\n"
+    "                      gauges\n"
     "  --archive DB        add every packet and reading to the SQLite archive DB\n"
     "                      (created when missing; a reading stored before is not\n"
     "                      stored again); prints nothing unless --format is given\n"
@@ -118,8 +122,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
         }
     }
     if (options.format && *options.format != "lists" && *options.format != "json" &&
-        *options.format != "csv") {
-        return UsageError("unknown format '" + *options.format + "' (lists, json or csv)");
+        *options.format != "csv" && *options.format != "shef") {
+        return UsageError("unknown format '" + *options.format + "' (lists, json, csv or shef)");
     }
     if (options.files.empty()) {
         return UsageError("no FILE given");
@@ -235,6 +239,9 @@ std::unique_ptr<veltaro::data::ReadingOutput> MakeWriter(const std::string& form
     if (format == "csv") {
         return std::make_unique<veltaro::data::CsvReadingsWriter>(std::cout);
     }
+    if (format == "shef") {
+        return std::make_unique<veltaro::data::ShefWriter>(std::cout, "veltaro-decode");
+    }
     return nullptr;
 }
 
@@ -308,6 +315,9 @@ int main(int argc, char** argv) {
     }
     if (format == "lists") {
         PrintLists(controls);
+    }
+    if (auto* shef = dynamic_cast<data::ShefWriter*>(writer.get())) {
+        shef->Finish();
     }
     const bool archived = !archive || archive->Flush();
     if (archive) {

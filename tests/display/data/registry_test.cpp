@@ -12,7 +12,8 @@
 namespace veltaro::data {
 namespace {
 
-constexpr const char* kHeader = "source,sensor,name,kind,units,multiplier,adder,interval_minutes";
+constexpr const char* kHeader =
+    "source,sensor,name,kind,units,multiplier,adder,interval_minutes,nws_id,shef";
 
 Registry Parse(const std::string& text, std::vector<RegistryProblem>& problems) {
     return Registry::Parse(text, problems);
@@ -22,9 +23,9 @@ TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
     std::vector<RegistryProblem> problems;
     const Registry registry = Parse("\xEF\xBB\xBF" + std::string(kHeader) +
                                         "\r\n"
-                                        "1234,,\"Cedar Creek, upper\",,,,,60\r\n"
+                                        "1234,,\"Cedar Creek, upper\",,,,,60,CDRC1,\r\n"
                                         "\r\n"
-                                        "1234,10,\"Gauge \"\"A\"\"\", Rain ,in,0.04,,\r\n"
+                                        "1234,10,\"Gauge \"\"A\"\"\", Rain ,in,0.04,,,,PCIRRZZ\r\n"
                                         "77,,\"Two\nlines\",,,,,\r\n"
                                         "77,3,,battery,V,,,\r\n",
                                     problems);
@@ -32,6 +33,7 @@ TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
     ASSERT_NE(registry.Station(1234), nullptr);
     EXPECT_EQ(registry.Station(1234)->name, "Cedar Creek, upper");
     EXPECT_EQ(registry.Station(1234)->interval_minutes, 60);
+    EXPECT_EQ(registry.Station(1234)->nws_id, "CDRC1");
     EXPECT_EQ(registry.Station(77)->name, "Two\nlines");
     EXPECT_EQ(registry.Station(77)->interval_minutes, 360);
     const SensorEntry* gauge = registry.Sensor(1234, 10);
@@ -40,6 +42,7 @@ TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
     EXPECT_TRUE(gauge->IsKind("rain"));
     EXPECT_EQ(gauge->multiplier, 0.04);
     EXPECT_EQ(gauge->adder, 0);
+    EXPECT_EQ(gauge->shef, "PCIRRZZ");
     const SensorEntry* battery = registry.Sensor(77, 3);
     ASSERT_NE(battery, nullptr);
     EXPECT_EQ(battery->line, 7u); // the quoted line break counts
@@ -71,8 +74,30 @@ TEST(Registry, ARowThatCannotBeReadIsReportedWithItsLineAndTheOthersLoad) {
         {"5,3,,,,,abc,", "adder \"abc\" is not a number"},
         {"5,,Name,,,,,0", "interval_minutes \"0\" is not a whole number from 1 to 527040"},
         {"5,,Name,,,,,1.5", "interval_minutes \"1.5\" is not a whole number from 1 to 527040"},
-        {"5,4,,,,,,,extra", "9 fields where the header has 8"},
+        {"5,4,,,,,,,,,extra", "11 fields where the header has 10"},
         {"5,\"4\"x,,,,,,", "text follows the closing quote of a field"},
+        {"5,,,,,,,,CDRC1,", ""},
+        {"5,,,,,,,,AB,", "nws_id \"AB\" is not 3 to 8 characters A-Z, 0-9 or _"},
+        {"5,,,,,,,,ABCDEFGHI,", "nws_id \"ABCDEFGHI\" is not 3 to 8 characters A-Z, 0-9 or _"},
+        {"5,,,,,,,,cdrc1,", "nws_id \"cdrc1\" is not 3 to 8 characters A-Z, 0-9 or _"},
+        {"5,,,,,,,,CD-C1,", "nws_id \"CD-C1\" is not 3 to 8 characters A-Z, 0-9 or _"},
+        {"5,1,,,,,,,CDRC1,", "nws_id \"CDRC1\" belongs on the station's row (with no sensor)"},
+        {"5,,,,,,,,,PCIRRZZ", "shef \"PCIRRZZ\" belongs on a sensor's row"},
+        {"5,1,,rain,,,,,,PCIRRZZ", ""},
+        {"5,1,,stage,m,,,,,HGIR2ZZ", ""},
+        {"5,1,,Rain,ft,,,,,HGIRRZZ", "shef HGIRRZZ sends rain in in or mm, not in units \"ft\""},
+        {"5,1,,,cm,,,,,PPHRRZZ", "shef PPHRRZZ sends rain in in or mm, not in units \"cm\""},
+        {"5,1,,,,,,,,PCIRR", "shef \"PCIRR\" is not 7 characters"},
+        {"5,1,,,,,,,,pcirrzz",
+         "shef \"pcirrzz\" has \"p\" in place 1 (letters A-Z; digits only in places 4, 5 and 7)"},
+        {"5,1,,,,,,,,P1IRRZZ",
+         "shef \"P1IRRZZ\" has \"1\" in place 2 (letters A-Z; digits only in places 4, 5 and 7)"},
+        {"5,1,,,,,,,,TXIRRZZ", "shef \"TXIRRZZ\" starts with TX, which takes no further letters"},
+        {"5,1,,,,,,,,HGORRZZ", "shef \"HGORRZZ\" has no duration O"},
+        {"5,1,,,,,,,,PPVRRZZ",
+         "shef \"PPVRRZZ\" has the variable duration V, which needs a DV element"},
+        {"5,1,,,,,,,,HGIZRZZ", "shef \"HGIZRZZ\" has type Z, which needs source Z"},
+        {"5,1,,,,,,,,HGIRAZZ", "shef \"HGIRAZZ\" has type and source RA, which are never sent"},
         {"1234,,Again,,,,,", "source 1234 is already described on line 2"},
         {"1234,10,Again,,,,,", "source 1234 sensor 10 is already described on line 3"},
     };

@@ -1,10 +1,14 @@
 // veltaro-decode with the readings as data, on the records the real decoder
 // makes of the simulator's traffic: JSON that matches the report lines the
-// display lists and logs, CSV that parses, an import that is idempotent.
+// display lists and logs, CSV that parses, an import that is idempotent,
+// SHEF that carries the scaled values and the hourly rain.
+#include "display/data/rain_totals.h"
 #include "tests/support/csv.h"
 #include "tests/support/exchange_text.h"
+#include "tests/support/readings.h"
 #include "tests/support/records.h"
 #include "tests/support/run.h"
+#include "tests/support/shef.h"
 #include "tests/support/sqlite.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +16,8 @@
 
 #include <ctime>
 #include <iomanip>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -219,6 +225,83 @@ TEST_F(VeltaroDecodeData, ABigImportShowsItsProgress) {
     ASSERT_EQ(progress.size(), 11u) << run.err; // 0 %, each tenth, 100 %; none for small.txt
     EXPECT_EQ(progress.front(), "veltaro-decode: importing " + dir.file("big.txt") + ": 0%");
     EXPECT_EQ(progress.back(), "veltaro-decode: importing " + dir.file("big.txt") + ": 100%");
+}
+
+// The simulator's stations with an nws_id each but the last; their rain
+// gauge (sensor 1) in in or mm, stage and battery with shef codes.
+std::string ShefRegistryFor(const std::set<int>& sources) {
+    std::string text = "source,sensor,kind,units,multiplier,nws_id,shef\n";
+    int i = 0;
+    for (const int source : sources) {
+        const std::string s = std::to_string(source);
+        const bool last = ++i == static_cast<int>(sources.size());
+        text += s + ",,,,," + (last ? "" : "ST" + s) + ",\n";
+        text += s + ",1,rain," + (i % 2 == 0 ? "mm,0.2" : "in,0.01") + ",,PCIRRZZ\n";
+        text += s + ",2,stage,ft,0.01,,HGIRRZZ\n" + s + ",3,battery,V,0.01,,VBIRRZZ\n";
+    }
+    return text;
+}
+
+using ShefKey = std::tuple<std::string, std::int64_t, std::string, std::optional<double>>;
+
+TEST_F(VeltaroDecodeData, ShefCarriesTheScaledValuesAndTheHourlyRainOfTheRainRules) {
+    harness::ReadingCollector traffic;
+    harness::decode_into(harness::read_file(Exchange()), {&traffic});
+    std::set<int> sources;
+    for (const auto& r : traffic.readings) {
+        sources.insert(*r.packet.address);
+    }
+    const std::string stations = ShefRegistryFor(sources);
+    harness::write_file(dir / "stations.csv", stations);
+    std::vector<veltaro::data::RegistryProblem> problems;
+    const auto registry = veltaro::data::Registry::Parse(stations, problems);
+    ASSERT_TRUE(problems.empty());
+
+    // What must be sent: each exported reading, then each gauge's hours.
+    harness::ReadingCollector collected;
+    harness::decode_into(harness::read_file(Exchange()), {&collected}, &registry);
+    std::vector<ShefKey> expected;
+    std::map<std::pair<int, long long>, std::vector<veltaro::data::GaugeReport>> gauges;
+    for (const auto& [r, packet] : collected.readings) {
+        if (packet.test || r.station->nws_id.empty() || r.sensor_entry == nullptr) {
+            continue;
+        }
+        expected.emplace_back(r.station->nws_id, r.time, r.sensor_entry->shef, r.scaled);
+        if (r.sensor == 1 && r.value) {
+            gauges[{*packet.address, 1}].push_back(
+                {r.time, *r.value, r.value_kind, r.value_bits, r.tips, false});
+        }
+    }
+    int known = 0;
+    for (auto& [key, reports] : gauges) {
+        const veltaro::data::RainSeries series(reports);
+        const auto* sensor = registry.Sensor(key.first, 1);
+        const auto& all = series.Reports();
+        for (auto end = (all.front().time / 3600 + 1) * 3600; end <= all.back().time; end += 3600) {
+            const veltaro::data::RainWindow hour{end - 3600, end};
+            std::optional<double> rain;
+            if (series.Known(hour)) {
+                rain = veltaro::data::RainDepth(series.Tips(hour), sensor);
+                ++known;
+            }
+            expected.emplace_back("ST" + std::to_string(key.first), end, "PPHRRZZ", rain);
+        }
+    }
+    ASSERT_GT(known, 3);
+
+    const harness::RunResult run =
+        harness::run(kDecode + " --format shef --stations '" + dir.file("stations.csv") + "' '" +
+                         Exchange() + "'",
+                     dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with(": veltaro-decode "));
+    std::vector<ShefKey> sent;
+    for (const harness::ShefObservation& o : harness::parse_shef(run.out)) {
+        sent.emplace_back(o.location, o.time, o.code, o.value);
+        EXPECT_EQ(o.si, registry.Sensor(std::stoi(o.location.substr(2)), 1)->units == "mm" &&
+                            o.code.starts_with("P"));
+    }
+    EXPECT_EQ(sent, expected);
 }
 
 TEST_F(VeltaroDecodeData, JsonFollowsTheDocumentedSchema) {
