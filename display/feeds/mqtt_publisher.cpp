@@ -166,6 +166,7 @@ Client::Client(MqttPublisher::State& state)
     mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
     mosquitto_publish_callback_set(mosq_, OnPublish);
     ready_ = Set(mosquitto_max_inflight_messages_set(mosq_, kWindow), "in-flight limit") &&
+             Set(mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1), "no-delay option") &&
              Set(mosquitto_will_set(mosq_, status_topic_.c_str(), kOffline.size(), kOffline.data(),
                                     kQos, true),
                  "last will");

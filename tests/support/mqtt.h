@@ -7,6 +7,7 @@
 
 #include <mosquitto.h>
 
+#include <chrono>
 #include <csignal>
 #include <mutex>
 #include <netinet/in.h>
@@ -52,7 +53,7 @@ public:
         // write here: it stays the user the tests run as.
         const passwd* user = ::getpwuid(::getuid());
         std::string text = "listener " + std::to_string(port_) +
-                           " 127.0.0.1\nallow_anonymous true\nlog_dest none\nuser " +
+                           " 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\nlog_dest none\nuser " +
                            std::string(user != nullptr ? user->pw_name : "root") + "\n";
         if (persistent) {
             text += "persistence true\npersistence_location " + dir.path().string() + "/\n";
@@ -91,6 +92,7 @@ struct Message {
     std::string topic;
     std::string payload;
     bool retain = false;
+    std::chrono::system_clock::time_point arrived;
 };
 
 // Subscribes to a topic filter at QoS 1 and keeps every message, in order.
@@ -118,9 +120,10 @@ public:
             const std::lock_guard lock(s.mutex_);
             s.messages_.push_back({m->topic,
                                    std::string(static_cast<const char*>(m->payload), m->payloadlen),
-                                   m->retain});
+                                   m->retain, std::chrono::system_clock::now()});
         });
         mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
+        mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1); // no wait on small packets
         mosquitto_connect(mosq_, "127.0.0.1", port, 60);
         mosquitto_loop_start(mosq_);
         if (!wait_for([&] { return Subscriptions() > 0; }, 30)) {
