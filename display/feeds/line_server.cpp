@@ -55,7 +55,9 @@ void LineServer::Send(const QByteArray& bytes) {
         return;
     }
     std::vector<QTcpSocket*> behind;
-    for (QTcpSocket* client : clients_) {
+    // A copy: a client whose connection breaks may leave the list meanwhile.
+    const std::vector<QTcpSocket*> clients = clients_;
+    for (QTcpSocket* client : clients) {
         client->write(bytes);
         if (client->bytesToWrite() > kMaxBehind) {
             behind.push_back(client);

@@ -19,8 +19,6 @@ public:
     void OnSliceKept() override;
     void OnSliceUndone() override { held_.clear(); }
 
-    const MqttPublisher& Publisher() const { return publisher_; }
-
 private:
     const std::string prefix_;
     const MqttPublisher::Report report_;

@@ -82,6 +82,18 @@ protected:
         return expected;
     }
 
+    // count packets through a display from start to end; false when the
+    // display did not end cleanly.
+    bool RunPackets(int count, int seed) {
+        Child sim =
+            StartSimulator({"--count", std::to_string(count), "--seed", std::to_string(seed),
+                            "--fast", "--expect", dir_.file("expect.txt")});
+        const pid_t display = StartDisplay({"--headless", "--port", "COM5", "--data-dir", Data()});
+        FinishSimulator(sim);
+        ::kill(display, SIGTERM);
+        return wait_exit(display, 30) == 0;
+    }
+
     // The station registry the display reads, and veltaro-decode with it.
     void SaveStations(const std::string& rows) {
         write_file(dir_ / "config/Veltaro/stations.csv",

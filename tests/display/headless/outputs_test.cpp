@@ -13,12 +13,7 @@ constexpr const char* kUtc = "optUseOffset=True\ntxtGMTOffset=0\n";
 TEST_F(HeadlessTest, TheArchiveHoldsEveryPacketAndReadingTheDisplayLists) {
     SaveSettings(kUtc);
     SaveStations("1234,,Cedar Creek,,,,,60\nabc,,Bad Row,,,,,\n");
-    Child sim = StartSimulator(
-        {"--count", "12", "--seed", "5", "--fast", "--expect", dir_.file("expect.txt")});
-    const pid_t display = StartDisplay({"--headless", "--port", "COM5", "--data-dir", Data()});
-    FinishSimulator(sim);
-    ::kill(display, SIGTERM);
-    ASSERT_EQ(wait_exit(display, 30), 0);
+    ASSERT_TRUE(RunPackets(12, 5));
 
     // The same rows as an import of the raw log into an archive of its own.
     const std::string archive = Data() + "/veltaro.sqlite";
@@ -56,12 +51,7 @@ TEST_F(HeadlessTest, TheArchiveSettingTurnsItOffOrIsReportedAndLeavesItOn) {
         fs::remove(dir_ / "data/veltaro.sqlite");
         fs::remove(dir_ / "errors.txt");
         SaveSettings(kUtc, std::string("[Archive]\nenabled=") + c.value + "\n");
-        Child sim = StartSimulator(
-            {"--count", "3", "--seed", "2", "--fast", "--expect", dir_.file("expect.txt")});
-        const pid_t display = StartDisplay({"--headless", "--port", "COM5", "--data-dir", Data()});
-        FinishSimulator(sim);
-        ::kill(display, SIGTERM);
-        ASSERT_EQ(wait_exit(display, 30), 0);
+        ASSERT_TRUE(RunPackets(3, 2));
         EXPECT_EQ(fs::exists(dir_ / "data/veltaro.sqlite"), c.archived);
         EXPECT_NE(read_file(dir_ / "errors.txt").find(c.message), std::string::npos);
     }
