@@ -26,7 +26,9 @@ DisplaySession::DisplaySession(Controls& ui, const QString& program_folder,
 DisplaySession::~DisplaySession() {
     Close();
     // Rows of a cycle whose end the stop came before: the archive writes
-    // what it was handed when it goes.
+    // what it was handed when it goes. The controls may be going too: no
+    // report is listed from here on.
+    closing_ = true;
     if (archive_ != nullptr) {
         archive_->Commit();
     }
@@ -94,6 +96,9 @@ void DisplaySession::StartArchive() {
 }
 
 void DisplaySession::Report(const std::string& message) {
+    if (closing_) {
+        return;
+    }
     if (cycle_running_ || m_.CycleRunning) {
         held_reports_.push_back(message);
         return;

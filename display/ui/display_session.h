@@ -71,6 +71,7 @@ private:
     std::vector<std::unique_ptr<data::ReadingOutput>> outputs_;
     data::Archive* archive_ = nullptr; // one of outputs_
     std::vector<std::string> held_reports_;
+    bool closing_ = false;
 };
 
 } // namespace veltaro
