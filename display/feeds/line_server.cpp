@@ -19,10 +19,13 @@ LineServer::LineServer(std::string name, Report report, QObject* parent)
     connect(&server_, &QTcpServer::newConnection, this, &LineServer::Accept);
 }
 
+// What the clients were sent goes out as far as the network takes it now;
+// no event loop runs any more to send the rest.
 LineServer::~LineServer() {
     for (QTcpSocket* client : clients_) {
         client->disconnect(this);
-        client->abort();
+        client->flush();
+        client->disconnectFromHost();
     }
 }
 

@@ -48,7 +48,9 @@ TEST_F(HeadlessTest, TheArchiveSettingTurnsItOffOrIsReportedAndLeavesItOn) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
-        fs::remove(dir_ / "data/veltaro.sqlite");
+        // A fresh data folder: the run is over when its raw log is complete.
+        fs::remove_all(dir_ / "data");
+        fs::create_directories(dir_ / "data");
         fs::remove(dir_ / "errors.txt");
         SaveSettings(kUtc, std::string("[Archive]\nenabled=") + c.value + "\n");
         ASSERT_TRUE(RunPackets(3, 2));
