@@ -69,6 +69,12 @@ public:
     // A packet; the readings that follow are its own.
     virtual void OnPacket(const Packet& /*packet*/) {}
     virtual void OnReading(const Reading& reading) = 0;
+    // The slice ends of ReadingSink: an output that cannot take a line back
+    // (a network feed) holds what it received until the slice is kept; one
+    // that can ignore them (the archive stores a row once however often it
+    // is given).
+    virtual void OnSliceKept() {}
+    virtual void OnSliceUndone() {}
 };
 
 } // namespace veltaro::data

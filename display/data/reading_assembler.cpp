@@ -91,4 +91,16 @@ void ReadingAssembler::OnReading(const ReadingEvent& event) {
     }
 }
 
+void ReadingAssembler::OnSliceKept() {
+    for (ReadingOutput* output : outputs_) {
+        output->OnSliceKept();
+    }
+}
+
+void ReadingAssembler::OnSliceUndone() {
+    for (ReadingOutput* output : outputs_) {
+        output->OnSliceUndone();
+    }
+}
+
 } // namespace veltaro::data

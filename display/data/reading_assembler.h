@@ -25,6 +25,8 @@ public:
     void OnRecord(std::string_view line) override;
     void OnPacket(const PacketEvent& event) override;
     void OnReading(const ReadingEvent& event) override;
+    void OnSliceKept() override;
+    void OnSliceUndone() override;
 
 private:
     const Registry* registry_;

@@ -71,8 +71,12 @@ Json ReadingJson(const Reading& reading) {
     return json;
 }
 
+std::string ReadingJsonLine(const Reading& reading) {
+    return ReadingJson(reading).dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+}
+
 void JsonLinesWriter::OnReading(const Reading& reading) {
-    out_ << ReadingJson(reading).dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+    out_ << ReadingJsonLine(reading);
 }
 
 } // namespace veltaro::data

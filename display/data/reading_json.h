@@ -7,10 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include <ostream>
+#include <string>
 
 namespace veltaro::data {
 
 nlohmann::ordered_json ReadingJson(const Reading& reading);
+// The object as one line of text, LF-ended; bytes that are not UTF-8 are replaced.
+std::string ReadingJsonLine(const Reading& reading);
 
 // JSON Lines: one object a line, LF-ended.
 class JsonLinesWriter final : public ReadingOutput {

@@ -120,6 +120,18 @@ void ListRecord(MStart& m, std::string_view line) {
     }
 }
 
+// Tells the sink whether what it was handed since the last call stays listed.
+void EndSlice(MStart& m, bool kept) {
+    if (m.Sink == nullptr) {
+        return;
+    }
+    if (kept) {
+        m.Sink->OnSliceKept();
+    } else {
+        m.Sink->OnSliceUndone();
+    }
+}
+
 // Handles the next line; false at the end of the content.
 bool TakeLine(MStart& m, LineReader& lines) {
     std::string_view line;
@@ -155,6 +167,7 @@ void IngestLines(MStart& m, LineReader& lines) {
     m.SourceFilter = LeadingNumber(m.ui.Text(TextBoxId::txtFilter));
     for (long count = 1; TakeLine(m, lines); ++count) {
         if (count % kLinesPerTrim == 0) {
+            EndSlice(m, true); // what an output holds stays bounded too
             TrimLists(m);
         }
     }
@@ -304,14 +317,17 @@ bool RunSlice(MStart& m) {
     } catch (const std::exception&) {
         RestoreListState(m, before);
         m.Claimed.Close();
+        EndSlice(m, false);
         throw;
     }
     if (!failure.empty()) {
         RestoreListState(m, before);
         m.Claimed.Close();
+        EndSlice(m, false);
         ReportWriteFailure(m, failure);
         return false;
     }
+    EndSlice(m, true);
     ReportWritesBack(m);
     if (end == SliceEnd::file_end) {
         if (const exchange::Problem problem = m.Claimed.Release()) {
@@ -334,6 +350,7 @@ void IngestAll(MStart& m, LineReader& lines) {
     } catch (const std::exception& error) {
         ReportProblem(m, error.what(), kIngestProblem);
     }
+    EndSlice(m, true); // what was listed stays listed, whatever stopped the pass
     TrimLists(m);
 }
 

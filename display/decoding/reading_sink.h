@@ -48,6 +48,14 @@ public:
     // A packet whose header line was just listed; the readings that follow are its own.
     virtual void OnPacket(const PacketEvent& packet) = 0;
     virtual void OnReading(const ReadingEvent& reading) = 0;
+
+    // What was handed on since the last slice end stays listed. Every pass
+    // over content ends with one of these two calls.
+    virtual void OnSliceKept() {}
+    // What was handed on since the last slice end was taken back out of the
+    // lists and will be handed on again: an output that cannot take it back
+    // holds it until the slice is kept.
+    virtual void OnSliceUndone() {}
 };
 
 } // namespace veltaro

@@ -50,20 +50,23 @@ constexpr std::array<StoredKey, 9> kWriteOrder{{
 
 class Store {
 public:
-    Store() : settings_("Veltaro", "Veltaro") { settings_.beginGroup("Settings"); }
+    explicit Store(const char* group = "Settings") : settings_("Veltaro", "Veltaro") {
+        settings_.beginGroup(group);
+    }
     ~Store() {
         settings_.endGroup();
         settings_.sync();
     }
 
     bool Readable() const { return settings_.status() == QSettings::NoError; }
+    QStringList Keys() const { return settings_.childKeys(); }
 
     // Absent keys read as empty text.
     std::string Read(const char* key) const {
         const QVariant value = settings_.value(key);
         // A hand-edited value with an unquoted comma comes back as a list.
         if (value.typeId() == QMetaType::QStringList) {
-            return value.toStringList().join(", ").toStdString();
+            return value.toStringList().join(list_separator_).toStdString();
         }
         return value.toString().toStdString();
     }
@@ -72,8 +75,12 @@ public:
         settings_.setValue(key, QString::fromStdString(text));
     }
 
+    // How the parts of such a value are joined again.
+    void SetListSeparator(const char* separator) { list_separator_ = separator; }
+
 private:
     QSettings settings_;
+    const char* list_separator_ = ", ";
 };
 
 // Save and Restore Defaults go on past a step that fails.
@@ -100,6 +107,18 @@ std::optional<bool> ParseBoolean(const std::string& text) {
         return number != 0;
     }
     return std::nullopt;
+}
+
+std::map<std::string, std::string> LoadGroup(const char* group) {
+    Store store(group);
+    store.SetListSeparator(","); // a value in quotes keeps its commas exactly
+    std::map<std::string, std::string> keys;
+    if (store.Readable()) {
+        for (const QString& key : store.Keys()) {
+            keys[key.toStdString()] = store.Read(key.toUtf8().constData());
+        }
+    }
+    return keys;
 }
 
 void LoadSettings(Controls& ui) {

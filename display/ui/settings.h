@@ -5,6 +5,7 @@
 
 #include "display/decoding/controls.h"
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,10 @@ void SaveSettings(Controls& ui);
 
 // Writes the defaults to the store, then puts them into the controls.
 void RestoreDefaults(Controls& ui);
+
+// The keys of another group of the same store ("Feeds", "Archive"), as
+// texts. Save Settings and Restore Defaults never write these groups.
+std::map<std::string, std::string> LoadGroup(const char* group);
 
 // The Boolean a stored option text stands for: "True"/"False" in any letter
 // case, or a number (non-zero is true); nothing for any other text.

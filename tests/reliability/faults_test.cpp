@@ -181,7 +181,8 @@ std::size_t Count(const std::string& text, const std::string& part) {
 // A file-size limit stands in for a full disk (writes past it fail with
 // EFBIG) until SIGUSR1 lifts it. The pass cannot end while the logs cannot
 // grow, so it counts for nothing; once space returns it is done again and
-// every line reaches its log exactly once, with one message for the outage.
+// every line reaches its log, and an output that holds slices until they are
+// kept, exactly once, with one message for the outage.
 TEST(Faults, AFullDiskLosesAndDoublesNothingAndIsReportedOnce) {
     TempDir dir;
     const Capture capture = MakeCapture(dir, 40, 33);
@@ -191,25 +192,29 @@ TEST(Faults, AFullDiskLosesAndDoublesNothingAndIsReportedOnce) {
     ASSERT_GT(read_file(dir.file("decoder-records.txt")).size(), 9000u);
     fs::copy_file(dir.path() / "decoder-records.txt", dir.path() / harness::kExchangeName);
 
-    Child runner = spawn(
-        {kRunner, "--data-dir", dir.path().string(), "--tick-ms", "50", "--fsize-limit", "9000"},
-        dir.path(), {}, true);
-    EXPECT_EQ(read_output(runner, true, 60), "ready");
-    const std::string outage = read_output(runner, true, 60);
+    harness::CapturedChild runner({kRunner, "--data-dir", dir.path().string(), "--tick-ms", "50",
+                                   "--fsize-limit", "9000", "--kept-records", "1"},
+                                  dir.path());
+    EXPECT_EQ(runner.read_line(60), "ready");
+    const std::string outage = runner.read_line(60);
     EXPECT_TRUE(outage.starts_with("File too large  Can't save")) << outage;
     EXPECT_TRUE(fs::exists(dir.file(harness::kExchangeName + ".claimed")));
     std::this_thread::sleep_for(std::chrono::seconds(1)); // the outage lasts some ticks
-    ::kill(runner.pid, SIGUSR1);
+    ::kill(runner.pid(), SIGUSR1);
     EXPECT_TRUE(wait_for([&] {
         return !fs::exists(dir.file(harness::kExchangeName)) &&
                !fs::exists(dir.file(harness::kExchangeName + ".claimed"));
     }));
-    ::kill(runner.pid, SIGTERM);
-    const std::string rest = read_output(runner, false, 60);
-    EXPECT_EQ(wait_exit(runner.pid, 30), 0);
-    ::close(runner.output);
+    ::kill(runner.pid(), SIGTERM);
+    const std::string rest = runner.read_rest();
+    EXPECT_EQ(runner.wait_exit(), 0);
     EXPECT_EQ(Count(rest, "File too large"), 0u) << rest;
     EXPECT_EQ(Count(rest, "Logs written again"), 1u) << rest;
+    std::string decoder_lines;
+    for (const std::string& line : read_lines(dir.file("decoder-records.txt"))) {
+        decoder_lines += line + "\n";
+    }
+    EXPECT_TRUE(runner.errors() == decoder_lines);
 
     fs::create_directories(dir.path() / "reference");
     write_reference_logs(dir.file("decoder-records.txt"), dir.file("reference"));

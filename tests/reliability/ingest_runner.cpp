@@ -3,7 +3,7 @@
 // start it again. Its lists are counted, not kept; problem messages go to
 // standard output as they are listed.
 //
-//   ingest-runner --data-dir DIR [--tick-ms N] [--fsize-limit BYTES]
+//   ingest-runner --data-dir DIR [--tick-ms N] [--fsize-limit BYTES] [--kept-records 1]
 //
 // Every tick is one IngestExchangeFile (one slice) over DIR/SondrelMANTout.txt with the
 // "Displayed" log option (A2RawData.txt, A2Headers.txt, A2Reports.txt in DIR)
@@ -11,7 +11,10 @@
 // after one last pass; it then prints "lines: OUTPUT MESSAGE REPORT".
 // --fsize-limit caps the size of every file it writes (RLIMIT_FSIZE, with
 // SIGXFSZ ignored, so a write past it fails with EFBIG as on a full disk);
-// SIGUSR1 lifts the cap again, as when space returns.
+// SIGUSR1 lifts the cap again, as when space returns. --kept-records 1 writes
+// every record line a kept slice handed to the sink to standard error (a pipe,
+// which the cap does not reach), as an output that cannot take a line back
+// must send them.
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
 
@@ -73,10 +76,31 @@ public:
     std::array<long long, 3> inserted{};
 };
 
+// Holds a slice's record lines until the ingest says whether they stay listed.
+class KeptRecordsSink : public veltaro::ReadingSink {
+public:
+    void OnRecord(std::string_view line) override {
+        held_.append(line);
+        held_ += '\n';
+    }
+    void OnPacket(const veltaro::PacketEvent&) override {}
+    void OnReading(const veltaro::ReadingEvent&) override {}
+    void OnSliceKept() override {
+        std::fwrite(held_.data(), 1, held_.size(), stderr);
+        std::fflush(stderr);
+        held_.clear();
+    }
+    void OnSliceUndone() override { held_.clear(); }
+
+private:
+    std::string held_;
+};
+
 struct Options {
     std::string data_dir;
     long tick_ms = 333;
     long long fsize_limit = -1;
+    bool kept_records = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -89,6 +113,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.tick_ms = std::strtol(value, nullptr, 10);
         } else if (name == "--fsize-limit") {
             options.fsize_limit = std::strtoll(value, nullptr, 10);
+        } else if (name == "--kept-records") {
+            options.kept_records = std::string(value) == "1";
         } else {
             return false;
         }
@@ -103,7 +129,7 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "Usage: ingest-runner --data-dir DIR [--tick-ms N] "
-                             "[--fsize-limit BYTES]\n");
+                             "[--fsize-limit BYTES] [--kept-records 1]\n");
         return 2;
     }
     if (options.fsize_limit >= 0) {
@@ -125,6 +151,10 @@ int main(int argc, char** argv) {
     controls.SetOption(OptionId::optUseOffset, true);
     controls.SetOption(OptionId::optDisplayed, true);
     MStart m(controls);
+    KeptRecordsSink kept;
+    if (options.kept_records) {
+        m.Sink = &kept;
+    }
 
     std::printf("ready\n");
     std::fflush(stdout);

@@ -208,6 +208,8 @@ public:
     pid_t pid() const { return child_.pid; }
     // One line of standard output without its LF ("" at its end).
     std::string read_line(int seconds = 30) { return read_output(child_, true, seconds); }
+    // Standard output to its end.
+    std::string read_rest(int seconds = 60) { return read_output(child_, false, seconds); }
     // As wait_exit gives it; the child has ended afterwards either way.
     int wait_exit(int seconds = 30) {
         ended_ = true;

@@ -1,87 +1,13 @@
 // veltaro --headless with no display server: the simulator on a pseudo-
 // terminal mapped as COM5, the decoder the headless display starts on it, and
 // the three logs it writes.
-#include "tests/support/records.h"
-
-#include <gtest/gtest.h>
+#include "headless_fixture.h"
 
 #include <cerrno>
-#include <csignal>
 
 namespace {
 
 using namespace harness;
-
-const std::string kBin = VELTARO_BIN_DIR;
-
-class HeadlessTest : public testing::Test {
-protected:
-    void SetUp() override {
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            ::unsetenv(name);
-        }
-        fs::create_directories(dir_ / "config/Veltaro");
-        fs::create_directories(dir_ / "data");
-    }
-    void TearDown() override {
-        for (const pid_t pid : started_) {
-            if (::kill(pid, 0) == 0) {
-                wait_exit(pid, 0);
-            }
-        }
-    }
-
-    std::string Data() const { return dir_.file("data"); }
-
-    void SaveSettings(const std::string& lines) {
-        write_file(dir_ / "config/Veltaro/Veltaro.conf", "[Settings]\n" + lines);
-    }
-
-    // Each runtime folder holds one user's instance lock.
-    std::vector<std::string> Environment(const std::string& runtime) const {
-        fs::create_directories(dir_ / runtime);
-        fs::permissions(dir_ / runtime, fs::perms::owner_all);
-        return {"XDG_CONFIG_HOME=" + dir_.file("config"), "XDG_RUNTIME_DIR=" + dir_.file(runtime)};
-    }
-
-    // Without --count the simulator sends until it is stopped.
-    Child StartSimulator(std::vector<std::string> options = {}) {
-        options.insert(options.begin(), {kBin + "/sondrel-sim", "--link", "COM5"});
-        Child sim = spawn(options, dir_.path(), Environment("runtime"), true);
-        EXPECT_EQ(read_output(sim, true, 30).rfind("/dev/", 0), 0u);
-        EXPECT_TRUE(wait_for([&] { return fs::is_symlink(dir_ / "config/Veltaro/ports/COM5"); }));
-        started_.push_back(sim.pid);
-        return sim;
-    }
-
-    // veltaro ARGS, its standard error appended to the file errors.
-    pid_t StartDisplay(const std::vector<std::string>& args,
-                       const std::string& errors = "errors.txt",
-                       const std::string& runtime = "runtime") {
-        std::vector<std::string> argv = {"/bin/sh", "-c",
-                                         "exec \"$0\" \"$@\" 2>>'" + dir_.file(errors) + "'",
-                                         kBin + "/veltaro"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const pid_t pid =
-            spawn(argv, dir_.path(), Environment(runtime), false, dir_.file("console.txt")).pid;
-        started_.push_back(pid);
-        return pid;
-    }
-
-    // The processes the display started: its decoder.
-    static std::vector<pid_t> Children(pid_t pid) {
-        const std::string id = std::to_string(pid);
-        std::istringstream in(read_file("/proc/" + id + "/task/" + id + "/children"));
-        std::vector<pid_t> children;
-        for (pid_t child = 0; in >> child;) {
-            children.push_back(child);
-        }
-        return children;
-    }
-
-    TempDir dir_{"veltaro-headless"};
-    std::vector<pid_t> started_;
-};
 
 TEST_F(HeadlessTest, RecordsFromTheSimulatorReachTheThreeLogsUnderTheSavedNames) {
     // "Selected" is saved: the headless display logs every record regardless.

@@ -3,6 +3,7 @@
 #include "common/port_names.h"
 #include "display/ui/display_window.h"
 #include "display/ui/settings.h"
+#include "tests/support/sqlite.h"
 #include "ui_test_support.h"
 
 #include <QProcess>
@@ -88,6 +89,7 @@ TEST(EndToEnd, ReportsFromTheSimulatorReachTheListsThroughTheDecoderTheWindowSta
     ASSERT_TRUE(test::WaitFor(
         [] { return std::filesystem::is_symlink(common::port_map_folder() / "COM1"); }));
 
+    qsizetype packets = 0;
     {
         FDisplay window(VELTARO_BIN_DIR, data);
         LoadSettings(window); // default decoder name: quorvel beside the display
@@ -127,10 +129,15 @@ TEST(EndToEnd, ReportsFromTheSimulatorReachTheListsThroughTheDecoderTheWindowSta
         EXPECT_GT(reports.filter("\t").size(), 4);
         EXPECT_EQ(Entries(window, ListId::lstMessage), Section(printed, "lstMessage"));
         EXPECT_EQ(Entries(window, ListId::lstReport), reports);
+        packets = Entries(window, ListId::lstMessage).size();
 
         window.CloseDecoder();
         EXPECT_TRUE(window.Decoders().RunningProcessIds().empty());
     }
+    // The window archived every packet it listed, once it had gone.
+    EXPECT_EQ(harness::query_value((data + "/veltaro.sqlite").toStdString(),
+                                   "SELECT COUNT(*) FROM packets"),
+              std::to_string(packets));
 }
 
 } // namespace
