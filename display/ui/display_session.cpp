@@ -1,9 +1,11 @@
 #include "display/ui/display_session.h"
 
+#include "display/data/shef_outbox.h"
 #include "display/decoding/procedures.h"
 #include "display/feeds/feeds.h"
 #include "display/ui/settings.h"
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -26,8 +28,9 @@ DisplaySession::DisplaySession(Controls& ui, const QString& program_folder,
 DisplaySession::~DisplaySession() {
     Close();
     // Rows of a cycle whose end the stop came before: the archive writes
-    // what it was handed when it goes. The controls may be going too: no
-    // report is listed from here on.
+    // what it was handed when it goes, and the outbox its open hour. The
+    // controls may be going too: what goes wrong from here on is told on
+    // standard error instead of the list.
     closing_ = true;
     if (archive_ != nullptr) {
         archive_->Commit();
@@ -42,8 +45,7 @@ void DisplaySession::StartChecking() {
     tmrCheck_.start();
 }
 
-// Every output of the readings; one more (an outbox writer, say) is one more
-// Attach line here.
+// Every output of the readings; one more is one more Attach line here.
 void DisplaySession::StartOutputs() {
     LoadRegistry();
     StartArchive();
@@ -51,6 +53,7 @@ void DisplaySession::StartOutputs() {
                                         [this](const std::string& message) { Report(message); })) {
         Attach(std::move(feed));
     }
+    StartShefOutbox();
     m_.Sink = &assembler_;
 }
 
@@ -95,8 +98,27 @@ void DisplaySession::StartArchive() {
     Attach(std::move(archive));
 }
 
+// On unless [Export] shef_dir is set empty; a relative folder is taken
+// inside the data folder.
+void DisplaySession::StartShefOutbox() {
+    const auto keys = LoadGroup("Export");
+    std::optional<std::string> setting;
+    if (const auto dir = keys.find("shef_dir"); dir != keys.end()) {
+        setting = dir->second;
+    }
+    const auto folder = data::ShefOutboxFolder(setting, m_.ui.DataFolder());
+    if (!folder) {
+        return;
+    }
+    auto outbox = std::make_unique<data::ShefOutbox>(
+        *folder, "veltaro", [this](const std::string& message) { Report(message); });
+    shef_ = outbox.get();
+    Attach(std::move(outbox));
+}
+
 void DisplaySession::Report(const std::string& message) {
     if (closing_) {
+        std::fprintf(stderr, "veltaro: %s\n", message.c_str());
         return;
     }
     if (cycle_running_ || m_.CycleRunning) {
@@ -126,6 +148,9 @@ void DisplaySession::OnTick() {
     cycle_running_ = false;
     if (archive_ != nullptr) {
         archive_->Commit();
+    }
+    if (shef_ != nullptr) {
+        shef_->Tick();
     }
     for (const std::string& message : std::exchange(held_reports_, {})) {
         Report(message);

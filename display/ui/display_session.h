@@ -2,12 +2,14 @@
 // their controls, the decoders they start and the check timer tmrCheck, whose
 // every tick runs one ingest cycle. The module state is set up here alone, so
 // whatever listens to the decoded records attaches in one place for both: the
-// readings' assembler with the archive and the live feeds behind it.
+// readings' assembler with the archive, the live feeds and the SHEF outbox
+// behind it.
 #pragma once
 
 #include "display/data/archive.h"
 #include "display/data/reading_assembler.h"
 #include "display/data/registry.h"
+#include "display/data/shef_outbox.h"
 #include "display/decoding/controls.h"
 #include "display/decoding/module_state.h"
 #include "display/ui/decoder_control.h"
@@ -56,6 +58,7 @@ private:
     void StartOutputs();
     void LoadRegistry();
     void StartArchive();
+    void StartShefOutbox();
     void Attach(std::unique_ptr<data::ReadingOutput> output);
     // Lists a problem of the outputs; one raised inside a cycle waits for its end.
     void Report(const std::string& message);
@@ -69,7 +72,8 @@ private:
     data::Registry registry_;
     data::ReadingAssembler assembler_{&registry_};
     std::vector<std::unique_ptr<data::ReadingOutput>> outputs_;
-    data::Archive* archive_ = nullptr; // one of outputs_
+    data::Archive* archive_ = nullptr;   // one of outputs_
+    data::ShefOutbox* shef_ = nullptr;   // one of outputs_
     std::vector<std::string> held_reports_;
     bool closing_ = false;
 };

@@ -1,8 +1,13 @@
 // What the headless display does with its readings besides listing them: the
-// archive in its data folder, read with the station registry, and on or off
-// by the settings file.
+// archive and the SHEF outbox in its data folder, read with the station
+// registry, and on or off by the settings file.
 #include "headless_fixture.h"
 #include "tests/support/sqlite.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <set>
 
 namespace {
 
@@ -57,6 +62,66 @@ TEST_F(HeadlessTest, TheArchiveSettingTurnsItOffOrIsReportedAndLeavesItOn) {
         EXPECT_EQ(fs::exists(dir_ / "data/veltaro.sqlite"), c.archived);
         EXPECT_NE(read_file(dir_ / "errors.txt").find(c.message), std::string::npos);
     }
+}
+
+// The .A lines of the outbox files, without the hourly rain lines, sorted.
+// The same line twice (a reading the radio brought twice, by a relay say) is
+// one observation, which the outbox sends once.
+std::vector<std::string> ReadingLines(const std::vector<std::string>& lines) {
+    std::vector<std::string> kept;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept), [](const std::string& l) {
+        return l.rfind(".A ", 0) == 0 && l.find("/PPH") == std::string::npos;
+    });
+    std::sort(kept.begin(), kept.end());
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+    return kept;
+}
+
+TEST_F(HeadlessTest, TheShefOutboxSendsEachReadingOfAnExportedSensor) {
+    SaveSettings(kUtc);
+    SaveStations("");
+    ASSERT_TRUE(RunPackets(12, 5));
+    // The same run again, every general sensor it had now exported as stage.
+    std::string rows = "source,sensor,kind,units,multiplier,nws_id,shef\n";
+    std::set<long long> stations;
+    std::set<std::pair<long long, long long>> sensors;
+    for (const std::string& line : Decoded("json")) {
+        const auto reading = nlohmann::json::parse(line);
+        const long long source = reading["source"];
+        const long long sensor = reading["sensor"];
+        if (reading["kind"] != "general" || !sensors.insert({source, sensor}).second) {
+            continue;
+        }
+        if (stations.insert(source).second) {
+            rows += std::to_string(source) + ",,,,,S" + std::to_string(source) + ",\n";
+        }
+        rows += std::to_string(source) + "," + std::to_string(sensor) + ",stage,ft,0.01,,HGIRRZZ\n";
+    }
+    ASSERT_FALSE(sensors.empty());
+    write_file(dir_ / "config/Veltaro/stations.csv", rows);
+    fs::remove_all(dir_ / "data");
+    fs::create_directories(dir_ / "data");
+    ASSERT_TRUE(RunPackets(12, 5));
+
+    std::vector<std::string> sent;
+    for (const auto& entry : fs::directory_iterator(dir_ / "data/shef")) {
+        const std::string name = entry.path().filename();
+        ASSERT_EQ(name.find(".shef"), 10u) << name; // <ccyymmddhh>.shef, never a temporary
+        const std::vector<std::string> lines = read_lines(entry.path());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front().rfind(": veltaro", 0), 0u) << lines.front();
+        sent.insert(sent.end(), lines.begin(), lines.end());
+    }
+    const std::vector<std::string> expected = ReadingLines(Decoded("shef"));
+    EXPECT_GE(expected.size(), sensors.size());
+    EXPECT_EQ(ReadingLines(sent), expected);
+
+    // An empty folder setting turns the outbox off.
+    fs::remove_all(dir_ / "data");
+    fs::create_directories(dir_ / "data");
+    SaveSettings(kUtc, "[Export]\nshef_dir=\n");
+    ASSERT_TRUE(RunPackets(3, 2));
+    EXPECT_FALSE(fs::exists(dir_ / "data/shef"));
 }
 
 } // namespace
