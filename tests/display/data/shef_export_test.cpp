@@ -35,7 +35,9 @@ Registry ShefRegistry() {
                         "1234,6,battery,V,0.01,,,\n"
                         "1234,7,,,,,,TAIRRZZ\n"
                         "55,,,,,,,\n"
-                        "55,10,rain,in,0.01,,,PCIRRZZ\n",
+                        "55,10,rain,in,0.01,,,PCIRRZZ\n"
+                        "66,,,,,,DRYF1,\n"
+                        "66,10,rain,in,0.01,,,PCIRRZZ\n",
                         problems);
     EXPECT_TRUE(problems.empty());
     return registry;
@@ -104,9 +106,18 @@ TEST(ShefExport, HourlyRainFollowsTheRainRules) {
         At("16,30", Rain(10, 100, true)), // test flag: counts nothing
         At("17,30", Rain(10, 4)),         // rolled over at 256
         At("19,20", Rain(10, 6)),
+        At("14,00", Rain(10, 50), "66"), // another station: its own series
+        At("15,00", Rain(10, 52), "66"),
     });
     std::vector<harness::ShefObservation> hourly = harness::parse_shef(text);
     std::erase_if(hourly, [](const auto& o) { return !o.code.starts_with("PPH"); });
+    const auto other = std::stable_partition(hourly.begin(), hourly.end(),
+                                             [](const auto& o) { return o.location == "CDRC1"; });
+    ASSERT_EQ(hourly.end() - other, 2) << text;
+    EXPECT_EQ(other[0].value, std::nullopt); // to 14:00: nothing heard before 13:00
+    EXPECT_EQ(other[1].time, kDay + 15 * 3600);
+    EXPECT_EQ(other[1].value, 0.02); // 50 -> 52
+    hourly.erase(other, hourly.end());
     EXPECT_EQ(SentOf(hourly),
               (std::vector<Sent>{
                   {"PPHRRZZ", 15 * 60, std::nullopt, false}, // no report at or before 14:00
