@@ -26,17 +26,13 @@ std::optional<std::pair<int, int>> Pair(const std::optional<LinkQuality>& link) 
 }
 
 TEST(PRecordLinkQuality, SumsCorrectedSymbolsAndCountsFailedBlocks) {
-    std::string data_bytes;
-    for (int i = 0; i < 24; ++i) {
-        data_bytes += "00,";
-    }
     using Result = std::optional<std::pair<int, int>>;
     const std::pair<std::string, Result> cases[] = {
         {p_record("09.250", {{24, 3}}), std::pair{3, 0}},
         {p_record("09.250", {{24, 0}, {32, -1}, {5, 4}}), std::pair{4, 1}},
         {p_record("09.250", {{17, 8}, {32, 8}, {32, -1}, {32, -1}}), std::pair{16, 2}},
         // The decoder's own example: 24 data bytes, no corrections, 1 ms.
-        {"P,0,2014,06,04,20,25,26.007,20,24," + data_bytes + "0,1000", std::pair{0, 0}},
+        {harness::p_record_timed("2014,06,04,20,25,26.007", {{24, 0}}), std::pair{0, 0}},
         // Data fields that are not two digits each are walked field by field.
         {"P,0,2014,06,04,20,25,26.007,20,2,0,0000,3,1000", std::pair{3, 0}},
         {"P,0,2014,06,04,20,25,26.007,20", std::nullopt},                   // no block group

@@ -15,20 +15,17 @@ namespace {
 constexpr const char* kHeader =
     "source,sensor,name,kind,units,multiplier,adder,interval_minutes,nws_id,shef";
 
-Registry Parse(const std::string& text, std::vector<RegistryProblem>& problems) {
-    return Registry::Parse(text, problems);
-}
-
 TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
     std::vector<RegistryProblem> problems;
-    const Registry registry = Parse("\xEF\xBB\xBF" + std::string(kHeader) +
-                                        "\r\n"
-                                        "1234,,\"Cedar Creek, upper\",,,,,60,CDRC1,\r\n"
-                                        "\r\n"
-                                        "1234,10,\"Gauge \"\"A\"\"\", Rain ,in,0.04,,,,PCIRRZZ\r\n"
-                                        "77,,\"Two\nlines\",,,,,\r\n"
-                                        "77,3,,battery,V,,,\r\n",
-                                    problems);
+    const Registry registry =
+        Registry::Parse("\xEF\xBB\xBF" + std::string(kHeader) +
+                            "\r\n"
+                            "1234,,\"Cedar Creek, upper\",,,,,60,CDRC1,\r\n"
+                            "\r\n"
+                            "1234,10,\"Gauge \"\"A\"\"\", Rain ,in,0.04,,,,PCIRRZZ\r\n"
+                            "77,,\"Two\nlines\",,,,,\r\n"
+                            "77,3,,battery,V,,,\r\n",
+                        problems);
     EXPECT_TRUE(problems.empty());
     ASSERT_NE(registry.Station(1234), nullptr);
     EXPECT_EQ(registry.Station(1234)->name, "Cedar Creek, upper");
@@ -53,7 +50,7 @@ TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
 
 TEST(Registry, ColumnsAreFoundByTheirNames) {
     std::vector<RegistryProblem> problems;
-    const Registry registry = Parse("units,sensor,source\nmm,4,9\n", problems);
+    const Registry registry = Registry::Parse("units,sensor,source\nmm,4,9\n", problems);
     EXPECT_TRUE(problems.empty());
     ASSERT_NE(registry.Sensor(9, 4), nullptr);
     EXPECT_EQ(registry.Sensor(9, 4)->units, "mm");
@@ -104,10 +101,10 @@ TEST(Registry, ARowThatCannotBeReadIsReportedWithItsLineAndTheOthersLoad) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.row);
         std::vector<RegistryProblem> problems;
-        const Registry registry =
-            Parse(std::string(kHeader) + "\n1234,,Cedar,,,,,\n1234,10,Gauge,rain,in,,,\n" + c.row +
-                      "\n1234,11,After,,,,,\n",
-                  problems);
+        const Registry registry = Registry::Parse(
+            std::string(kHeader) + "\n1234,,Cedar,,,,,\n1234,10,Gauge,rain,in,,,\n" + c.row +
+                "\n1234,11,After,,,,,\n",
+            problems);
         if (c.reason.empty()) {
             EXPECT_TRUE(problems.empty());
         } else {
@@ -138,7 +135,7 @@ TEST(Registry, HeaderProblems) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::vector<RegistryProblem> problems;
-        const Registry registry = Parse(c.text, problems);
+        const Registry registry = Registry::Parse(c.text, problems);
         std::vector<std::string> reasons;
         for (const RegistryProblem& problem : problems) {
             reasons.push_back(problem.reason);
