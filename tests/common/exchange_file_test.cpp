@@ -5,13 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <memory>
 #include <sys/file.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -42,9 +39,9 @@ std::vector<Line> ReadAll(LineReader reader) {
     return lines;
 }
 
-std::vector<Line> ReadFileLines(const fs::path& path, std::uint64_t offset = 0) {
+std::vector<Line> ReadFileLines(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
-    std::vector<Line> lines = ReadAll(LineReader(fd, offset));
+    std::vector<Line> lines = ReadAll(LineReader(fd, 0));
     ::close(fd);
     return lines;
 }
@@ -104,15 +101,6 @@ TEST(LineReader, AFileReadsInSlicesAsTheSameContentInMemory) {
         {Kind::too_long, Repeat('E', 40), 501094},
     };
     EXPECT_EQ(lines, expected);
-}
-
-TEST(LineReader, ReadingFromAPositionGoesOnWithTheNextLine) {
-    const TempDir dir;
-    write_file(dir / "content", "S,1\r\r\nP,2\r\r\nN,3\r\r\n");
-    const std::vector<Line> all = ReadFileLines(dir / "content");
-    ASSERT_EQ(all.size(), 6u);
-    const std::vector<Line> rest = ReadFileLines(dir / "content", all[2].position);
-    EXPECT_EQ(rest, std::vector<Line>(all.begin() + 3, all.end()));
 }
 
 // ---- Appending ----
@@ -206,29 +194,6 @@ TEST(Append, AFileClaimedWhileTheAppendWaitedForItsLockGetsNothingTheNewOneGetsT
     EXPECT_EQ(read_file(path), kRecord);
 }
 
-// Run in a child: the size limit and the ignored SIGXFSZ are process-wide.
-TEST(Append, AWriteBeyondAFileSizeLimitFailsWholeAndLeavesTheFileAsItWas) {
-    const TempDir dir;
-    const std::string path = dir.file(harness::kExchangeName);
-    write_file(path, std::string(1000, 'a'));
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{1024, 1024};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        const exchange::AppendResult refused = exchange::Append(path, std::string(100, 'b'));
-        const bool fits = exchange::Append(path, std::string(24, 'c')).status == Appended::written;
-        ::_exit(refused.status == Appended::write_failed && refused.problem.error == EFBIG && fits
-                    ? 0
-                    : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(read_file(path), std::string(1000, 'a') + std::string(24, 'c'));
-}
-
 // ---- The hand-over ----
 
 class HandOver : public ::testing::Test {
@@ -281,26 +246,6 @@ TEST_F(HandOver, AClaimTakesTheFileAndTheNextAppendStartsANewOne) {
     EXPECT_FALSE(fs::exists(Claimed()));
     EXPECT_FALSE(fs::exists(Mark()));
     EXPECT_FALSE(file.IsOpen());
-}
-
-TEST_F(HandOver, AFileTheDecoderHoldsWaitsForTheNextTime) {
-    Append("S,1\r\r\n");
-    const int holder = ::open(Exchange().c_str(), O_WRONLY | O_APPEND);
-    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    ClaimedFile file;
-    EXPECT_EQ(Open(file), ClaimedFile::Opened::nothing);
-    EXPECT_FALSE(problem);
-    EXPECT_TRUE(fs::exists(Exchange()));
-    ::close(holder);
-    EXPECT_EQ(Open(file), ClaimedFile::Opened::claimed);
-}
-
-TEST_F(HandOver, AMissingFolderIsAProblemNotTheIdleCase) {
-    ClaimedFile file;
-    problem = {};
-    EXPECT_EQ(file.Open(dir.file("gone/") + harness::kExchangeName, logs, problem, notices),
-              ClaimedFile::Opened::nothing);
-    EXPECT_EQ(problem.error, ENOENT);
 }
 
 // A pass killed after its checkpoint: the logs written since are cut back and
@@ -385,21 +330,6 @@ TEST_F(HandOver, AForgedMarkChangesNoFileButTheConfiguredLogs) {
         EXPECT_EQ(read_file(outside), harness::kOutsideText);
         ASSERT_FALSE(file.Release());
     }
-}
-
-TEST_F(HandOver, AnExchangeNameThatIsNotARegularFileIsRefusedAndLeftAlone) {
-    const fs::path outside = harness::make_outside_file(dir.path());
-    for (const harness::ForeignEntry& entry : harness::kForeignEntries) {
-        SCOPED_TRACE(entry.kind);
-        entry.make(Exchange(), outside);
-        ClaimedFile file;
-        EXPECT_EQ(Open(file), ClaimedFile::Opened::nothing);
-        EXPECT_STREQ(problem.refused, entry.kind);
-        EXPECT_EQ(problem.path, Exchange());
-        EXPECT_FALSE(fs::exists(Claimed()));
-        fs::remove(Exchange());
-    }
-    EXPECT_EQ(read_file(outside), harness::kOutsideText);
 }
 
 // A claim name held by something else is named and the second set of names

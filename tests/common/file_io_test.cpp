@@ -34,21 +34,6 @@ TEST(OpenRegular, RefusesEveryNameThatIsNotARegularFileWithoutWaitingOrWriting) 
     EXPECT_EQ(read_file(outside), harness::kOutsideText);
 }
 
-TEST(OpenRegular, OpensRegularFilesAndCreatesThemOnlyWhenAsked) {
-    const TempDir dir;
-    fileio::Problem problem;
-    EXPECT_FALSE(fileio::OpenRegular(dir.file("absent"), O_RDONLY, problem).valid());
-    EXPECT_EQ(problem.error, ENOENT);
-    EXPECT_EQ(problem.Describe(), "No such file or directory");
-
-    const fileio::Fd made =
-        fileio::OpenRegular(dir.file("made"), O_WRONLY | O_APPEND | O_CREAT, problem);
-    ASSERT_TRUE(made.valid());
-    EXPECT_FALSE(problem);
-    EXPECT_EQ(fileio::WriteAll(made.get(), "text"), 0);
-    EXPECT_EQ(read_file(dir / "made"), "text");
-}
-
 // A file-size limit makes writes fail part-way, as a full disk does.
 TEST(AppendWhole, AWriteThatFailsPartWayIsCutOffAgain) {
     const TempDir dir;

@@ -176,8 +176,6 @@ TEST(ReceiveLoop, RecordsHeldBackByAnUnwritableExchangeFileArriveWithoutFurtherI
         records_arrive(exchange, {expected_p_record(sondrel::airlink_data(0, mant), 24, {0}),
                                   expected_n_record(mant)}));
     EXPECT_EQ(loop.stop(), 0);
-    EXPECT_NE(loop.console().find("exchange file written again: 2 records handed over\r\n"),
-              std::string::npos);
 }
 
 TEST(ReceiveLoop, StopWhileAnotherProgramHoldsTheLockEndsWithStatusThreeAndCountsTheRecords) {

@@ -1,6 +1,7 @@
 // Runs the real quorvel program: command line, exit statuses, banner, log.
 #include "simulator/encoder.h"
 #include "test_support.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -212,11 +213,9 @@ TEST(DecoderStartUp, EmptyPortNameOpensNothingAndRunsUntilTerminated) {
 }
 
 TEST(DecoderStartUp, SecondDecoderOnAHeldPortIsRefused) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string slave = ::ptsname(master);
+    const harness::PseudoTerminal pty;
+    const std::string slave = pty.device();
+    ASSERT_FALSE(slave.empty());
 
     TempDir first_dir;
     Decoder first(first_dir, {"-p", slave});
@@ -238,7 +237,6 @@ TEST(DecoderStartUp, SecondDecoderOnAHeldPortIsRefused) {
         wait_for([&] { return third.out().find("Exchange filename") != std::string::npos; }));
     third.signal(SIGTERM);
     EXPECT_TRUE(third.wait());
-    ::close(master);
 }
 
 // One packet of a recorded stream: its records reach console, log and exchange

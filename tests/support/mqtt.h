@@ -1,6 +1,6 @@
 // A real MQTT broker for tests (the mosquitto program on a free port of its
-// own, with its own configuration file and nothing else), and a subscriber
-// that collects what the broker delivers.
+// own, with its own configuration file and nothing else), a subscriber that
+// collects what the broker delivers, and plain clients on the loopback.
 #pragma once
 
 #include "tests/support/harness.h"
@@ -18,12 +18,18 @@
 
 namespace harness {
 
-// A port nobody listens on at the moment of asking.
-inline int free_port() {
-    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+inline sockaddr_in loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+// A port nobody listens on at the moment of asking.
+inline int free_port() {
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
@@ -31,16 +37,26 @@ inline int free_port() {
     return ntohs(address.sin_port);
 }
 
+// A client connected to the port, or -1 when nothing accepts there; a
+// receive buffer of receive_buffer bytes when given.
+inline int connect_loopback(int port, int receive_buffer = 0) {
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer > 0) {
+        ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    }
+    const sockaddr_in address = loopback(port);
+    if (::connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
 // True once something accepts connections on the port.
 inline bool port_open(int port) {
-    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool open = ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int sock = connect_loopback(port);
     ::close(sock);
-    return open;
+    return sock >= 0;
 }
 
 // mosquitto listening on 127.0.0.1 at a port of its own; with persistence its
@@ -52,9 +68,10 @@ public:
         // Run as root, the broker would switch to its own user, which cannot
         // write here: it stays the user the tests run as.
         const passwd* user = ::getpwuid(::getuid());
-        std::string text = "listener " + std::to_string(port_) +
-                           " 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\nlog_dest none\nuser " +
-                           std::string(user != nullptr ? user->pw_name : "root") + "\n";
+        std::string text =
+            "listener " + std::to_string(port_) +
+            " 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\nlog_dest none\nuser " +
+            std::string(user != nullptr ? user->pw_name : "root") + "\n";
         if (persistent) {
             text += "persistence true\npersistence_location " + dir.path().string() + "/\n";
         }

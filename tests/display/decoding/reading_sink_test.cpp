@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -29,8 +28,15 @@ struct SeenReading {
     double value;
     ValueKind kind;
     int bits;
-    std::vector<long long> tips;
+    std::vector<long long> tips = {};
+    bool operator==(const SeenReading&) const = default;
 };
+
+void PrintTo(const SeenReading& r, std::ostream* out) {
+    *out << r.type << "/" << r.sensor << " at " << r.time << ": " << r.text << " = " << r.value
+         << " (kind " << static_cast<int>(r.kind) << ", " << r.bits << " bits, " << r.tips.size()
+         << " tips)";
+}
 
 struct SeenPacket {
     std::string record;
@@ -40,6 +46,7 @@ struct SeenPacket {
     int packet_id;
     std::vector<std::string> path;
     std::string bytes;
+    bool operator==(const SeenPacket&) const = default;
 };
 
 class RecordingSink : public ReadingSink {
@@ -90,97 +97,52 @@ constexpr auto U = ValueKind::unsigned_integer;
 constexpr auto S = ValueKind::signed_integer;
 constexpr auto R = ValueKind::real;
 
-struct KindCase {
-    const char* name;
-    std::string payload;
-    int payload_kind;
-    std::string offset;
-    std::vector<SeenReading> expected;
-};
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 TEST(ReadingSink, HandsOnEachReadingOfEveryKindAsListed) {
-    const KindCase cases[] = {
-        {"general unsigned",
-         "00 01 04 0A 12 01 F4",
-         0,
-         "0",
-         {{1, 10, kReceived, "500", 500, U, 16, {}}}},
-        {"general signed",
-         "00 01 04 0A 22 FF FE",
-         0,
-         "0",
-         {{1, 10, kReceived, "-2", -2, S, 16, {}}}},
-        {"general four-byte unsigned",
+    constexpr long long T = kReceived;
+    struct Case {
+        const char* name;
+        std::string payload;
+        std::vector<SeenReading> expected;
+        int payload_kind = 0;
+        std::string offset = "0";
+    };
+    const Case cases[] = {
+        {"general unsigned", "00 01 04 0A 12 01 F4", {{1, 10, T, "500", 500, U, 16}}},
+        {"general signed", "00 01 04 0A 22 FF FE", {{1, 10, T, "-2", -2, S, 16}}},
+        {"general 4-byte",
          "00 01 06 0B 14 FF FF FF FF",
-         0,
-         "0",
-         {{1, 11, kReceived, "4294967295", 4294967295.0, U, 32, {}}}},
-        {"general real before rounding",
+         {{1, 11, T, "4294967295", 4294967295.0, U, 32}}},
+        {"real before rounding",
          "00 01 06 05 34 3D CC CC CD",
-         0,
-         "0",
-         {{1, 5, kReceived, "0.1", static_cast<double>(0.1f), R, 32, {}}}},
-        {"general real zero is zero",
-         "00 01 06 05 34 00 00 00 00",
-         0,
-         "0",
-         {{1, 5, kReceived, "0", 0, R, 32, {}}}},
-        {"rain with tips in body order",
+         {{1, 5, T, "0.1", double(0.1f), R, 32}}},
+        {"real zero is zero", "00 01 06 05 34 00 00 00 00", {{1, 5, T, "0", 0, R, 32}}},
+        // The list keeps showing what its own reader makes of the pattern.
+        {"real of all exponent bits",
+         "00 01 06 05 34 7F 80 00 00",
+         {{1, 5, T, "3.40282366920938E+38", kInfinity, R, 32}}},
+        {"rain, tips in body order",
          "00 02 05 07 11 2A 00 1E",
-         0,
-         "0",
-         {{2, 7, kReceived, "42", 42, U, 8, {kReceived, kReceived - 30}}}},
-        {"rain real",
-         "00 02 06 07 34 3F C0 00 00",
-         0,
-         "0",
-         {{2, 7, kReceived, "1.5", 1.5, R, 32, {}}}},
+         {{2, 7, T, "42", 42, U, 8, {T, T - 30}}}},
+        {"rain real", "00 02 06 07 34 3F C0 00 00", {{2, 7, T, "1.5", 1.5, R, 32}}},
         {"multiple, one reading a sensor",
          "00 03 04 03 FF 38 64",
-         0,
-         "0",
-         {{3, 1, kReceived, "-200", -200, S, 16, {}}, {3, 2, kReceived, "100", 100, U, 8, {}}}},
-        {"compact, its age taken off",
-         "00 34 A2 7F 05",
-         1,
-         "0",
-         {{0, 564, kReceived - 5, "1407", 1407, U, 11, {}}}},
+         {{3, 1, T, "-200", -200, S, 16}, {3, 2, T, "100", 100, U, 8}}},
+        {"compact, its age taken off", "00 34 A2 7F 05", {{0, 564, T - 5, "1407", 1407, U, 11}}, 1},
         // Time stamp 7620 s after 12:00 UTC, listed at UTC - 6: handed on in UTC.
         {"time stamp shown at an offset",
          "04 1D C4 01 04 0A 12 01 F4",
+         {{1, 10, T - 9, "500", 500, U, 16}},
          0,
-         "-6",
-         {{1, 10, kReceived - 9, "500", 500, U, 16, {}}}},
-        {"compact at an offset",
-         "00 34 A2 7F 05",
-         1,
-         "5",
-         {{0, 564, kReceived - 5, "1407", 1407, U, 11, {}}}},
+         "-6"},
+        {"compact at an offset", "00 34 A2 7F 05", {{0, 564, T - 5, "1407", 1407, U, 11}}, 1, "5"},
     };
-    for (const KindCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Cycle cycle(exchange_content({n_record(c.payload, c.payload_kind)}), c.offset);
-        const auto& seen = cycle.sink.readings;
-        ASSERT_EQ(seen.size(), c.expected.size());
-        for (std::size_t i = 0; i < seen.size(); ++i) {
-            EXPECT_EQ(seen[i].type, c.expected[i].type);
-            EXPECT_EQ(seen[i].sensor, c.expected[i].sensor);
-            EXPECT_EQ(seen[i].time, c.expected[i].time);
-            EXPECT_EQ(seen[i].text, c.expected[i].text);
-            EXPECT_EQ(seen[i].value, c.expected[i].value);
-            EXPECT_EQ(seen[i].kind, c.expected[i].kind);
-            EXPECT_EQ(seen[i].bits, c.expected[i].bits);
-            EXPECT_EQ(seen[i].tips, c.expected[i].tips);
-        }
+        EXPECT_EQ(cycle.sink.readings, c.expected);
     }
-}
-
-TEST(ReadingSink, ARealWithAllExponentBitsStaysAnInfinity) {
-    const Cycle cycle(exchange_content({n_record("00 01 06 05 34 7F 80 00 00")}));
-    ASSERT_EQ(cycle.sink.readings.size(), 1u);
-    EXPECT_EQ(cycle.sink.readings[0].value, std::numeric_limits<double>::infinity());
-    // The list keeps showing what its own reader makes of the pattern.
-    EXPECT_EQ(cycle.sink.readings[0].text, "3.40282366920938E+38");
 }
 
 TEST(ReadingSink, HandsOnEveryRecordLineAndThePacketAsListed) {
@@ -189,15 +151,9 @@ TEST(ReadingSink, HandsOnEveryRecordLineAndThePacketAsListed) {
         exchange_content({"S,12,Error 5: short", "P,0,2015,05,03,14,07,09.250,7", "junk", n}));
     EXPECT_EQ(cycle.sink.records, (std::vector<std::string>{"S,12,Error 5: short",
                                                             "P,0,2015,05,03,14,07,09.250,7", n}));
-    ASSERT_EQ(cycle.sink.packets.size(), 1u);
-    const SeenPacket& p = cycle.sink.packets[0];
-    EXPECT_EQ(p.record, n);
-    EXPECT_EQ(p.source, "77");
-    EXPECT_TRUE(p.test);
-    EXPECT_EQ(p.hop_limit, 3);
-    EXPECT_EQ(p.packet_id, 5);
-    EXPECT_EQ(p.path, (std::vector<std::string>{"100", "200"}));
-    EXPECT_EQ(p.bytes, "18"); // 7 payload bytes, 6 header bytes, count and two addresses
+    // 18 bytes: 7 of payload, 6 of header, the count and two addresses.
+    const SeenPacket packet = {n, "77", true, 3, 5, {"100", "200"}, "18"};
+    EXPECT_EQ(cycle.sink.packets, std::vector<SeenPacket>{packet});
 }
 
 TEST(ReadingSink, WhatTheListDoesNotShowIsNotHandedOn) {

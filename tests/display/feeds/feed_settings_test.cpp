@@ -1,5 +1,5 @@
-// The [Feeds] group as read at start: defaults, the values that turn each
-// feed on, and every value that cannot be used, which turns its feed off.
+// The [Feeds] group as read at start: the values that turn each feed on,
+// and every value that cannot be used, which turns its feed off.
 #include "display/feeds/feed_settings.h"
 
 #include <gtest/gtest.h>
@@ -7,70 +7,53 @@
 namespace veltaro::feeds {
 namespace {
 
-struct Case {
-    const char* what;
-    std::map<std::string, std::string> keys;
-    int records_port;
-    int readings_port;
-    bool mqtt_on;
-    std::string problem; // a part of the one problem listed, or "" for none
-};
-
 TEST(FeedSettings, EachBadValueIsReportedOnceAndTurnsOnlyItsFeedOff) {
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> keys;
+        std::string problem; // a part of the one problem listed, or "" for none
+        int records_port = 0;
+        int readings_port = 0;
+        bool mqtt_on = false;
+    };
+    const std::pair<std::string, std::string> broker = {"mqtt_host", "broker"};
     const Case cases[] = {
-        {"nothing set: every feed off", {}, 0, 0, false, ""},
+        {"nothing set: every feed off", {}, ""},
         {"all three on",
-         {{"records_port", "7001"}, {"readings_port", "7002"}, {"mqtt_host", "broker"}},
+         {{"records_port", "7001"}, {"readings_port", "7002"}, broker},
+         "",
          7001,
          7002,
-         true,
-         ""},
+         true},
         {"a port that is no number",
          {{"records_port", "70x"}, {"readings_port", "7002"}},
+         "records_port=\"70x\" is not a whole number from 0 to 65535; the records feed is off",
          0,
-         7002,
-         false,
-         "records_port=\"70x\" is not a whole number from 0 to 65535; the records feed is off"},
-        {"a port out of range", {{"readings_port", "65536"}}, 0, 0, false, "readings_port"},
+         7002},
+        {"a port out of range", {{"readings_port", "65536"}}, "readings_port"},
         {"a bind address that is no address",
-         {{"records_port", "7001"},
-          {"readings_port", "7002"},
-          {"bind", "local host"},
-          {"mqtt_host", "broker"}},
+         {{"records_port", "7001"}, {"readings_port", "7002"}, {"bind", "local host"}, broker},
+         "bind=\"local host\" is not an IP address; every TCP feed is off",
          0,
          0,
-         true,
-         "bind=\"local host\" is not an IP address; every TCP feed is off"},
+         true},
         {"a keep-alive below the broker's least",
-         {{"mqtt_host", "broker"}, {"mqtt_keepalive", "4"}, {"records_port", "7001"}},
-         7001,
-         0,
-         false,
-         "mqtt_keepalive=\"4\""},
-        {"a prefix with a wildcard",
-         {{"mqtt_host", "broker"}, {"mqtt_prefix", "alert2/#"}},
-         0,
-         0,
-         false,
-         "mqtt_prefix"},
+         {broker, {"mqtt_keepalive", "4"}, {"records_port", "7001"}},
+         "mqtt_keepalive=\"4\"",
+         7001},
+        {"a prefix with a wildcard", {broker, {"mqtt_prefix", "alert2/#"}}, "mqtt_prefix"},
         {"a password without a user name, not shown",
-         {{"mqtt_host", "broker"}, {"mqtt_password", "secret"}},
-         0,
-         0,
-         false,
+         {broker, {"mqtt_password", "secret"}},
          "mqtt_password=\"...\""},
         {"a certificate file that cannot be read",
-         {{"mqtt_host", "broker"}, {"mqtt_cafile", "/no/such/ca.pem"}},
-         0,
-         0,
-         false,
+         {broker, {"mqtt_cafile", "/no/such/ca.pem"}},
          "mqtt_cafile"},
         {"an unknown key: ignored, the feeds run",
-         {{"record_port", "7001"}, {"mqtt_host", "broker"}},
+         {{"record_port", "7001"}, broker},
+         "unknown key \"record_port\" ignored",
          0,
          0,
-         true,
-         "unknown key \"record_port\" ignored"},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -87,16 +70,6 @@ TEST(FeedSettings, EachBadValueIsReportedOnceAndTurnsOnlyItsFeedOff) {
             EXPECT_EQ(problems[0].find("secret"), std::string::npos);
         }
     }
-}
-
-TEST(FeedSettings, MqttDefaultsNameTheHostAndUseTheUsualPort) {
-    std::vector<std::string> problems;
-    const MqttSettings mqtt = ParseFeedSettings({{"mqtt_host", "broker"}}, problems).mqtt;
-    EXPECT_EQ(mqtt.port, 1883);
-    EXPECT_EQ(mqtt.prefix, "alert2");
-    EXPECT_EQ(mqtt.keepalive, 60);
-    EXPECT_TRUE(mqtt.client_id.starts_with("veltaro-")) << mqtt.client_id;
-    EXPECT_GT(mqtt.client_id.size(), std::string("veltaro-").size());
 }
 
 } // namespace

@@ -3,33 +3,19 @@
 // than 1 MiB behind, reported once, while the others go on.
 #include "display/feeds/line_server.h"
 #include "qt_app.h"
+#include "tests/support/mqtt.h"
 
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace veltaro::feeds {
 namespace {
 
 using feeds_test::RunUntil;
-
-// A client that connects and never reads, with a small receive buffer.
-int StalledClient(quint16 port) {
-    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    EXPECT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return sock;
-}
 
 struct Reader {
     QTcpSocket socket;
@@ -52,7 +38,9 @@ TEST(LineServer, AStalledClientIsCutOffOnceAndTheOthersReceiveEverything) {
         r->socket.connectToHost(QHostAddress::LocalHost, server.Port());
         readers.push_back(std::move(reader));
     }
-    const int stalled = StalledClient(server.Port());
+    // A client that never reads, with a small receive buffer.
+    const int stalled = harness::connect_loopback(server.Port(), 4096);
+    ASSERT_GE(stalled, 0);
     ASSERT_TRUE(RunUntil([&] { return server.Clients() == kReaders + 1; }));
 
     // 8 MiB in lines of about 1 KiB, a batch at a time as slices are kept.

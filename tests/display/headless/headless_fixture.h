@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <sstream>
 
 namespace harness {
@@ -55,6 +57,21 @@ protected:
         return sim;
     }
 
+    // count packets as fast as the line takes them, and the records they must give.
+    Child StartCounted(int count, int seed) {
+        return StartSimulator({"--count", std::to_string(count), "--seed", std::to_string(seed),
+                               "--fast", "--expect", dir_.file("expect.txt")});
+    }
+
+    // The raw log's records with times masked, without the decoder's report of
+    // the simulator's end as a lost receiver (S,13): what expect.txt holds.
+    std::vector<std::string> MaskedRawLog(const std::string& raw_log = "A2RawData.txt") const {
+        std::vector<std::string> raw = read_lines(dir_ / "data" / raw_log);
+        std::erase_if(raw, [](const std::string& r) { return r.starts_with("S,13,"); });
+        std::transform(raw.begin(), raw.end(), raw.begin(), mask_record);
+        return raw;
+    }
+
     // veltaro ARGS, its standard error appended to the file errors.
     pid_t StartDisplay(const std::vector<std::string>& args,
                        const std::string& errors = "errors.txt",
@@ -69,14 +86,22 @@ protected:
         return pid;
     }
 
-    // Waits until the simulator has sent everything and the display has taken
-    // every record it caused; returns the records the decoder had to make.
-    std::vector<std::string> FinishSimulator(Child& sim) {
+    // Waits until the simulator has sent everything, had every end-of-packet
+    // byte back, and the display has logged every record it caused; returns
+    // the records the decoder had to make.
+    std::vector<std::string> FinishSimulator(Child& sim,
+                                             const std::string& raw_log = "A2RawData.txt") {
         const std::string summary = read_output(sim, false, 120);
         EXPECT_EQ(wait_exit(sim.pid, 30), 0) << summary;
+        long sent = 0, received = -1, wanted = 0;
+        std::sscanf(summary.c_str() + std::min(summary.find("sent "), summary.size()),
+                    "sent %ld packets, received %ld end-of-packet bytes, expected %ld", &sent,
+                    &received, &wanted);
+        EXPECT_GT(sent, 0) << summary;
+        EXPECT_EQ(received, wanted) << summary;
         const std::vector<std::string> expected = read_records(dir_ / "expect.txt");
         EXPECT_TRUE(wait_for([&] {
-            return read_records(dir_ / "data/A2RawData.txt").size() >= expected.size() &&
+            return read_records(dir_ / "data" / raw_log).size() >= expected.size() &&
                    !fs::exists(dir_ / "data/SondrelMANTout.txt");
         }));
         return expected;
@@ -85,9 +110,7 @@ protected:
     // count packets through a display from start to end; false when the
     // display did not end cleanly.
     bool RunPackets(int count, int seed) {
-        Child sim =
-            StartSimulator({"--count", std::to_string(count), "--seed", std::to_string(seed),
-                            "--fast", "--expect", dir_.file("expect.txt")});
+        Child sim = StartCounted(count, seed);
         const pid_t display = StartDisplay({"--headless", "--port", "COM5", "--data-dir", Data()});
         FinishSimulator(sim);
         ::kill(display, SIGTERM);

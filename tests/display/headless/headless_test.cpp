@@ -13,28 +13,15 @@ TEST_F(HeadlessTest, RecordsFromTheSimulatorReachTheThreeLogsUnderTheSavedNames)
     // "Selected" is saved: the headless display logs every record regardless.
     SaveSettings("txtRawDataFile=raw.txt\ntxtMsgFile=headers.txt\ntxtReportFile=reports.txt\n"
                  "optDisplayed=False\noptUseOffset=True\ntxtGMTOffset=0\n");
-    Child sim = StartSimulator(
-        {"--count", "12", "--seed", "5", "--fast", "--expect", dir_.file("expect.txt")});
+    Child sim = StartCounted(12, 5);
     const pid_t display = StartDisplay({"--headless", "--port", "COM5", "--data-dir", Data()});
 
-    const std::string summary = read_output(sim, false, 120);
-    ASSERT_EQ(wait_exit(sim.pid, 30), 0);
-    EXPECT_NE(summary.find("sent 12 packets, received 60 end-of-packet bytes"), std::string::npos)
-        << summary;
-    const std::vector<std::string> expected = read_records(dir_ / "expect.txt");
+    const std::vector<std::string> expected = FinishSimulator(sim, "raw.txt");
     ASSERT_GT(expected.size(), 12u);
-    ASSERT_TRUE(wait_for([&] {
-        return read_records(dir_ / "data/raw.txt").size() >= expected.size() &&
-               !fs::exists(dir_ / "data/SondrelMANTout.txt");
-    }));
     ::kill(display, SIGTERM);
     EXPECT_EQ(wait_exit(display, 30), 0);
 
-    std::vector<std::string> raw = read_records(dir_ / "data/raw.txt");
-    // The decoder reports the simulator's end as a lost receiver (S,13).
-    std::erase_if(raw, [](const std::string& r) { return r.starts_with("S,13,"); });
-    std::transform(raw.begin(), raw.end(), raw.begin(), mask_record);
-    EXPECT_EQ(raw, expected);
+    EXPECT_EQ(MaskedRawLog("raw.txt"), expected);
     EXPECT_FALSE(fs::exists(dir_ / "data/A2RawData.txt"));
 
     // The header and report logs are what the decoding core makes of the raw log.

@@ -1,4 +1,5 @@
 #include "display/ui/data_folder_lock.h"
+#include "tests/support/data_folder.h"
 #include "ui_test_support.h"
 
 #include <QFileInfo>
@@ -6,19 +7,18 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <sys/stat.h>
 
 namespace veltaro {
 namespace {
 
+namespace fs = std::filesystem;
 using State = DataFolderLock::State;
 
 class DataFolderLockTest : public testing::Test {
 protected:
     QString Folder() const { return folder_.path(); }
     QString LockPath() const { return Folder() + "/" + kDataFolderLockName; }
-    QString Outside() const { return outside_.path() + "/target"; }
     std::string InUse() const {
         return ("The data folder " + Folder() + " is in use by another Veltaro").toStdString();
     }
@@ -30,39 +30,27 @@ protected:
     QTemporaryDir outside_;
 };
 
-// What someone who can write the folder may have put under the lock's name.
-struct PlantedCase {
-    const char* what;
-    std::function<void(const QString& lock, const QString& outside)> plant;
-};
-
+// What someone who can write the folder may have put under the lock's name;
+// a link to a missing file must not create it.
 TEST_F(DataFolderLockTest, ALockNameThatIsNoRegularFileIsRefusedAndNothingOutsideChanges) {
-    const PlantedCase cases[] = {
-        {"link to a file outside",
-         [](const QString& lock, const QString& outside) {
-             test::WriteFile(outside, "keep me\n");
-             QFile::link(outside, lock);
-         }},
-        {"link to a missing file outside",
-         [](const QString& lock, const QString& outside) { QFile::link(outside, lock); }},
-        {"pipe", [](const QString& lock,
-                    const QString&) { ::mkfifo(QFile::encodeName(lock).constData(), 0644); }},
-        {"folder", [](const QString& lock, const QString&) { QDir().mkdir(lock); }},
-    };
-    for (const PlantedCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        QFile::remove(LockPath());
-        QDir(LockPath()).removeRecursively();
-        QFile::remove(Outside());
-        c.plant(LockPath(), Outside());
-        const QByteArray outside_before = test::ReadFile(Outside());
-
+    const std::string lock_path = LockPath().toStdString();
+    const fs::path outside = harness::make_outside_file(outside_.path().toStdString());
+    for (const harness::ForeignEntry& entry : harness::kForeignEntries) {
+        SCOPED_TRACE(entry.kind);
+        fs::remove_all(lock_path);
+        entry.make(lock_path, outside);
         const DataFolderLock lock(Folder());
         EXPECT_EQ(lock.state(), State::Failed);
-        EXPECT_EQ(lock.Problem().toStdString(), CantLock("Not a regular file: " + LockPath()));
-        EXPECT_EQ(test::ReadFile(Outside()), outside_before);
+        // A socket cannot even be opened: the system's own description names it.
+        if (std::string(entry.kind) != "a socket") {
+            EXPECT_EQ(lock.Problem().toStdString(), CantLock("Not a regular file: " + LockPath()));
+        }
     }
-    EXPECT_FALSE(QFileInfo::exists(Outside())) << "the missing link target was created";
+    EXPECT_EQ(harness::read_file(outside), harness::kOutsideText);
+    fs::remove_all(lock_path);
+    fs::create_symlink(outside_.path().toStdString() + "/missing", lock_path);
+    EXPECT_EQ(DataFolderLock(Folder()).state(), State::Failed);
+    EXPECT_FALSE(fs::exists(outside_.path().toStdString() + "/missing"));
 }
 
 TEST_F(DataFolderLockTest, ASecondClaimIsRefusedUntilTheFirstIsReleased) {

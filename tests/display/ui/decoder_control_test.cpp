@@ -1,5 +1,6 @@
 #include "common/port_names.h"
 #include "display/ui/display_window.h"
+#include "tests/support/pseudo_terminal.h"
 #include "ui_test_support.h"
 
 #include <QAbstractItemView>
@@ -7,8 +8,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,25 +29,16 @@ namespace {
 // A pseudo-terminal whose slave side the port map names as a COM port.
 class MappedPty {
 public:
-    explicit MappedPty(const std::string& com_name) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        device_ = ::ptsname(master_);
-        std::filesystem::create_directories(common::port_map_folder());
-        link_ = common::port_map_folder() / com_name;
+    explicit MappedPty(const std::string& com_name) : link_(common::port_map_folder() / com_name) {
+        std::filesystem::create_directories(link_.parent_path());
         std::filesystem::remove(link_);
-        std::filesystem::create_symlink(device_, link_);
+        std::filesystem::create_symlink(pty_.device(), link_);
     }
-    ~MappedPty() {
-        std::filesystem::remove(link_);
-        ::close(master_);
-    }
-    const std::string& Device() const { return device_; }
+    ~MappedPty() { std::filesystem::remove(link_); }
+    const std::string& Device() const { return pty_.device(); }
 
 private:
-    int master_ = -1;
-    std::string device_;
+    harness::PseudoTerminal pty_;
     std::filesystem::path link_;
 };
 
@@ -295,16 +287,12 @@ TEST_F(DecoderControlTest, PortHeldByAnotherProgramIsLeftOutOfTheList) {
     window_.FillPortList();
     ASSERT_GE(Ports()->findText("COM7"), 0);
 
-    QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(),
-                 {"--hold-port", QString::fromStdString(pty.Device())});
-    ASSERT_TRUE(holder.waitForReadyRead(20000)) << holder.readAllStandardError().toStdString();
-    ASSERT_EQ(holder.readLine().trimmed(), "held");
-    window_.FillPortList();
-    EXPECT_EQ(Ports()->findText("COM7"), -1);
-
-    holder.closeWriteChannel();
-    ASSERT_TRUE(holder.waitForFinished());
+    {
+        QSerialPort holder(QString::fromStdString(pty.Device()));
+        ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+        window_.FillPortList();
+        EXPECT_EQ(Ports()->findText("COM7"), -1);
+    }
     window_.FillPortList();
     EXPECT_GE(Ports()->findText("COM7"), 0);
 }

@@ -46,6 +46,10 @@ QRect ButtonRoom(const QAbstractButton& button) {
 
 std::vector<Caption> Captions(const QWidget& root) {
     std::vector<Caption> captions;
+    const auto add = [&](const QWidget& control, const QString& text, QRect room) {
+        const QFontMetrics metrics(control.font());
+        captions.push_back({text, room, metrics.size(Qt::TextSingleLine, text), metrics.descent()});
+    };
     for (const QLabel* label : root.findChildren<QLabel*>()) {
         const QFontMetrics metrics(label->font());
         const int flags =
@@ -57,14 +61,10 @@ std::vector<Caption> Captions(const QWidget& root) {
             {label->text(), label->contentsRect(), needed.size(), metrics.descent()});
     }
     for (const QAbstractButton* button : root.findChildren<QAbstractButton*>()) {
-        const QFontMetrics metrics(button->font());
-        captions.push_back({button->text(), ButtonRoom(*button),
-                            metrics.size(Qt::TextSingleLine, button->text()), metrics.descent()});
+        add(*button, button->text(), ButtonRoom(*button));
     }
     for (const QGroupBox* frame : root.findChildren<QGroupBox*>()) {
-        const QFontMetrics metrics(frame->font());
-        captions.push_back({frame->title(), frame->contentsRect(),
-                            metrics.size(Qt::TextSingleLine, frame->title()), metrics.descent()});
+        add(*frame, frame->title(), frame->contentsRect());
     }
     return captions;
 }
