@@ -295,6 +295,21 @@ TEST_F(DecoderControlTest, PortHeldByAnotherProgramIsLeftOutOfTheList) {
     }
     window_.FillPortList();
     EXPECT_GE(Ports()->findText("COM7"), 0);
+
+    // The real decoder on the port-map name: its lock file is the one the
+    // probe looks for.
+    QProcess decoder;
+    decoder.setWorkingDirectory(data_folder_);
+    decoder.start(VELTARO_BIN_DIR "/quorvel", {"-pCOM7"});
+    ASSERT_TRUE(decoder.waitForStarted());
+    EXPECT_TRUE(test::WaitFor([&] {
+        window_.FillPortList();
+        return Ports()->findText("COM7") == -1;
+    }));
+    decoder.terminate();
+    ASSERT_TRUE(decoder.waitForFinished(10000));
+    window_.FillPortList();
+    EXPECT_GE(Ports()->findText("COM7"), 0);
 }
 
 } // namespace
