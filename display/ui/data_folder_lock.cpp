@@ -19,7 +19,7 @@ constexpr const char* kCantLock = "  Can't lock the data folder ";
 // Anyone who can write the folder may have put a link, a pipe or a folder
 // under the lock's name: never follow a link, never wait on a pipe.
 int OpenLockFile(const QByteArray& path) {
-    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     const int created = ::open(path.constData(), kFlags | O_CREAT | O_EXCL, 0644);
     if (created >= 0) {
         // Readable by all whatever the umask, so a display run by another
@@ -31,7 +31,8 @@ int OpenLockFile(const QByteArray& path) {
 }
 
 QString Description(int error, const QString& lock_path) {
-    if (error == ELOOP) {
+    // A link gives ELOOP; a socket, or a pipe nobody reads, ENXIO.
+    if (error == ELOOP || error == ENXIO) {
         return "Not a regular file: " + lock_path;
     }
     return QString::fromLocal8Bit(std::strerror(error));
