@@ -117,26 +117,6 @@ double Percentile(std::vector<double> values, double p) {
     return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
-// Reads what a client was sent until it holds `size` bytes or ends.
-std::string Drain(int sock, std::size_t size) {
-    std::string received;
-    wait_for(
-        [&] {
-            char buffer[65536];
-            pollfd p{sock, POLLIN, 0};
-            while (::poll(&p, 1, 0) > 0) {
-                const ssize_t n = ::read(sock, buffer, sizeof buffer);
-                if (n <= 0) {
-                    return true;
-                }
-                received.append(buffer, static_cast<std::size_t>(n));
-            }
-            return received.size() >= size;
-        },
-        30);
-    return received;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -151,6 +131,12 @@ int main(int argc, char** argv) {
     }
     fs::permissions(dir / "run", fs::perms::owner_all);
     const std::vector<std::string> packets = PacketRecords(options, dir);
+    if (static_cast<int>(packets.size()) != options.packets) {
+        std::fprintf(stderr, "bench-feeds: %zu of %d packets decoded; are sondrel-sim, quorvel "
+                             "and veltaro in %s?\n",
+                     packets.size(), options.packets, options.bin.c_str());
+        return 1;
+    }
 
     // The decoder reads a pipe nobody writes to: the records come from here.
     ::mkfifo(dir.file("idle.fifo").c_str(), 0600);
@@ -226,7 +212,7 @@ int main(int argc, char** argv) {
     timer.join();
     int complete = first_received == all ? 1 : 0;
     for (std::size_t i = 1; i < clients.size(); ++i) {
-        complete += Drain(clients[i], all.size()) == all ? 1 : 0;
+        complete += receive(clients[i], all.size()) == all ? 1 : 0;
     }
     std::vector<double> record_latencies;
     for (std::size_t i = 0; i < p_arrivals.size(); ++i) {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <string>
 #include <sys/socket.h>
@@ -57,6 +58,25 @@ inline bool port_open(int port) {
     const int sock = connect_loopback(port);
     ::close(sock);
     return sock >= 0;
+}
+
+// What a client received until it holds `size` bytes or the other side
+// closed the connection (or 60 s passed).
+inline std::string receive(int sock, std::size_t size = std::string::npos) {
+    std::string received;
+    wait_for([&] {
+        char buffer[65536];
+        pollfd p{sock, POLLIN, 0};
+        while (::poll(&p, 1, 0) > 0) {
+            const ssize_t n = ::read(sock, buffer, sizeof buffer);
+            if (n <= 0) {
+                return true;
+            }
+            received.append(buffer, static_cast<std::size_t>(n));
+        }
+        return received.size() >= size;
+    });
+    return received;
 }
 
 // mosquitto listening on 127.0.0.1 at a port of its own; with persistence its

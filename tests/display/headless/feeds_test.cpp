@@ -4,8 +4,6 @@
 #include "headless_fixture.h"
 #include "tests/support/mqtt.h"
 
-#include <poll.h>
-
 namespace {
 
 using namespace harness;
@@ -17,25 +15,6 @@ int ConnectWhenListening(int port) {
     int sock = -1;
     wait_for([&] { return (sock = connect_loopback(port)) >= 0; });
     return sock;
-}
-
-// What a client received until the display closed the connection.
-std::string ReceiveAll(int sock) {
-    std::string text;
-    wait_for([&] {
-        char buffer[65536];
-        pollfd p{sock, POLLIN, 0};
-        while (::poll(&p, 1, 0) > 0) {
-            const ssize_t n = ::read(sock, buffer, sizeof buffer);
-            if (n <= 0) {
-                return true;
-            }
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return false;
-    });
-    ::close(sock);
-    return text;
 }
 
 std::string Joined(const std::vector<std::string>& lines, const std::string& end) {
@@ -75,10 +54,12 @@ TEST_F(HeadlessTest, EveryTcpClientReceivesTheDecodersRecordsAndTheReadingsAsJso
     ASSERT_GT(json.size(), 20u);
     EXPECT_EQ(MaskedRawLog(), expected);
     for (const int client : record_clients) {
-        EXPECT_TRUE(ReceiveAll(client) == Joined(raw, "\r\n"));
+        EXPECT_TRUE(receive(client) == Joined(raw, "\r\n"));
+        ::close(client);
     }
     for (const int client : reading_clients) {
-        EXPECT_TRUE(ReceiveAll(client) == Joined(json, "\n"));
+        EXPECT_TRUE(receive(client) == Joined(json, "\n"));
+        ::close(client);
     }
 }
 
