@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace veltaro::data {
@@ -14,6 +15,14 @@ namespace {
 
 constexpr const char* kHeader =
     "source,sensor,name,kind,units,multiplier,adder,interval_minutes,nws_id,shef";
+
+// Every field of an entry, to compare whole entries.
+auto Fields(const StationEntry& e) {
+    return std::tie(e.name, e.interval_minutes, e.nws_id, e.line);
+}
+auto Fields(const SensorEntry& e) {
+    return std::tie(e.name, e.kind, e.units, e.multiplier, e.adder, e.shef, e.line);
+}
 
 TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
     std::vector<RegistryProblem> problems;
@@ -27,23 +36,18 @@ TEST(Registry, LoadsStationsAndSensorsWithTheirDefaults) {
                             "77,3,,battery,V,,,\r\n",
                         problems);
     EXPECT_TRUE(problems.empty());
-    ASSERT_NE(registry.Station(1234), nullptr);
-    EXPECT_EQ(registry.Station(1234)->name, "Cedar Creek, upper");
-    EXPECT_EQ(registry.Station(1234)->interval_minutes, 60);
-    EXPECT_EQ(registry.Station(1234)->nws_id, "CDRC1");
-    EXPECT_EQ(registry.Station(77)->name, "Two\nlines");
-    EXPECT_EQ(registry.Station(77)->interval_minutes, 360);
+    const StationEntry* cedar = registry.Station(1234);
+    const StationEntry* two = registry.Station(77);
     const SensorEntry* gauge = registry.Sensor(1234, 10);
-    ASSERT_NE(gauge, nullptr);
-    EXPECT_EQ(gauge->name, "Gauge \"A\"");
-    EXPECT_TRUE(gauge->IsKind("rain"));
-    EXPECT_EQ(gauge->multiplier, 0.04);
-    EXPECT_EQ(gauge->adder, 0);
-    EXPECT_EQ(gauge->shef, "PCIRRZZ");
     const SensorEntry* battery = registry.Sensor(77, 3);
-    ASSERT_NE(battery, nullptr);
-    EXPECT_EQ(battery->line, 7u); // the quoted line break counts
-    EXPECT_EQ(battery->multiplier, 1);
+    ASSERT_TRUE(cedar && two && gauge && battery);
+    EXPECT_EQ(Fields(*cedar), Fields(StationEntry{"Cedar Creek, upper", 60, "CDRC1", 2}));
+    EXPECT_EQ(Fields(*two), Fields(StationEntry{"Two\nlines", 360, "", 5}));
+    EXPECT_EQ(Fields(*gauge),
+              Fields(SensorEntry{"Gauge \"A\"", "Rain", "in", 0.04, 0, "PCIRRZZ", 4}));
+    EXPECT_TRUE(gauge->IsKind("rain"));
+    // The quoted line break counts in the line number.
+    EXPECT_EQ(Fields(*battery), Fields(SensorEntry{"", "battery", "V", 1, 0, "", 7}));
     EXPECT_EQ(registry.Sensor(1234, 11), nullptr);
     EXPECT_EQ(registry.Station(5), nullptr);
 }

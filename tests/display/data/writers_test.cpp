@@ -88,21 +88,21 @@ TEST(CsvReadings, AHeaderRowThenOneRowAReading) {
         CsvReadingsWriter writer(out);
         harness::decode_into(kTraffic, {&writer}, &registry);
     }
-    const harness::CsvRows rows = harness::parse_csv(out.str());
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"received", "time", "source", "kind", "sensor",
-                                                 "value", "text", "tips", "test", "hop_limit",
-                                                 "packet_id", "station", "units", "scaled"}));
-    EXPECT_EQ(rows[1],
-              (std::vector<std::string>{"2015-05-03T14:07:09.250Z", "2015-05-03T14:07:09Z", "1234",
-                                        "rain", "10", "42", "42", "3", "false", "3", "0",
-                                        "Cedar Creek, \"upper\"", "in", "0.42"}));
-    EXPECT_EQ(rows[2][5], ""); // no value for an infinity
-    EXPECT_EQ(rows[2][6], "3.40282366920938E+38");
-    EXPECT_EQ(rows[2][7], ""); // tips only for rain
-    EXPECT_EQ(rows[3][11], "Dry Fork");
-    EXPECT_EQ(rows[3][12], "");
-    EXPECT_EQ(rows[4][8], "true");
+    // No value for an infinity, tips only for rain, empty where the registry
+    // says nothing.
+    EXPECT_EQ(harness::parse_csv(out.str()),
+              (harness::CsvRows{
+                  {"received", "time", "source", "kind", "sensor", "value", "text", "tips", "test",
+                   "hop_limit", "packet_id", "station", "units", "scaled"},
+                  {"2015-05-03T14:07:09.250Z", "2015-05-03T14:07:09Z", "1234", "rain", "10", "42",
+                   "42", "3", "false", "3", "0", "Cedar Creek, \"upper\"", "in", "0.42"},
+                  {"2015-05-03T14:07:09.250Z", "2015-05-03T14:07:09Z", "1234", "general", "5", "",
+                   "3.40282366920938E+38", "", "false", "3", "0", "Cedar Creek, \"upper\"", "", ""},
+                  {"2015-05-03T14:07:11.000Z", "2015-05-03T14:07:11Z", "55", "multiple", "2", "100",
+                   "100", "", "false", "3", "0", "Dry Fork", "", ""},
+                  {"2015-05-03T14:07:12.000Z", "2015-05-03T14:07:07Z", "66", "compact", "564",
+                   "1407", "1407", "", "true", "3", "0", "", "", ""},
+              }));
 }
 
 TEST(UtcTime, Iso8601InUtc) {
