@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <regex>
+#include <cctype>
 #include <set>
 #include <sstream>
 #include <string>
@@ -208,8 +208,16 @@ TEST_F(VeltaroDecodeData, ShefIsWhatTheWriterMakesOfTheTrafficWithTheRegistry) {
                      dir);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, expected.str());
+    // Each code with a number at least once: the comparison cannot pass on
+    // output that sends nothing.
     for (const std::string code : {"PCIRRZZ", "HGIRRZZ", "VBIRRZZ", "PPHRRZZ"}) {
-        EXPECT_TRUE(std::regex_search(run.out, std::regex(code + " [-0-9]"))) << code;
+        bool valued = false;
+        for (std::size_t at = 0; !valued && (at = run.out.find(code + " ", at)) != std::string::npos;
+             ++at) {
+            const char first = run.out[at + code.size() + 1];
+            valued = first == '-' || std::isdigit(static_cast<unsigned char>(first));
+        }
+        EXPECT_TRUE(valued) << code;
     }
 }
 
