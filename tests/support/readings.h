@@ -6,6 +6,8 @@
 #include "display/decoding/memory_controls.h"
 #include "display/decoding/procedures.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -30,6 +32,14 @@ public:
     std::vector<veltaro::data::Packet> packets;
     std::vector<CollectedReading> readings;
 };
+
+// A registry from its CSV text, which must load without a problem.
+inline veltaro::data::Registry registry_of(const std::string& text) {
+    std::vector<veltaro::data::RegistryProblem> problems;
+    veltaro::data::Registry registry = veltaro::data::Registry::Parse(text, problems);
+    EXPECT_TRUE(problems.empty()) << problems.front().reason;
+    return registry;
+}
 
 // One ingest cycle over content, shown at the given offset from UTC, with
 // the outputs attached.

@@ -62,13 +62,11 @@ TEST(ReadingAssembler, ValuesAreIntegersExactlyAndRealsAsTheShortestDecimalOfThe
 }
 
 TEST(ReadingAssembler, TheRegistryNamesStationsAndScalesTheSensorsItKnows) {
-    std::vector<RegistryProblem> problems;
-    const Registry registry = Registry::Parse("source,sensor,name,kind,units,multiplier,adder\n"
-                                              "1234,,Cedar Creek,,,,\n"
-                                              "1234,10,Gauge,rain,in,0.01,\n"
-                                              "1234,11,Stage,stage,ft,0.5,-3\n",
-                                              problems);
-    ASSERT_TRUE(problems.empty());
+    const Registry registry =
+        harness::registry_of("source,sensor,name,kind,units,multiplier,adder\n"
+                             "1234,,Cedar Creek,,,,\n"
+                             "1234,10,Gauge,rain,in,0.01,\n"
+                             "1234,11,Stage,stage,ft,0.5,-3\n");
     struct Case {
         std::string source;
         std::string body; // a general sensor report body

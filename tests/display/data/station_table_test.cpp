@@ -26,13 +26,6 @@ constexpr std::int64_t kNow = 1430661600LL * 1000; // 2015-05-03T14:00:00Z
 constexpr std::int64_t kMinute = 60 * 1000;
 constexpr std::int64_t kHour = 60 * kMinute;
 
-Registry RegistryOf(const std::string& text) {
-    std::vector<RegistryProblem> problems;
-    Registry registry = Registry::Parse(text, problems);
-    EXPECT_TRUE(problems.empty());
-    return registry;
-}
-
 class StationTableTest : public testing::Test {
 protected:
     void Store(const std::vector<std::string>& records) {
@@ -60,7 +53,7 @@ protected:
 };
 
 TEST_F(StationTableTest, OverdueOnlyPastTheIntervalAndFirst) {
-    registry_ = RegistryOf("source,sensor,name,interval_minutes\n"
+    registry_ = harness::registry_of("source,sensor,name,interval_minutes\n"
                            "10,,On the edge,60\n"
                            "20,,Past it,60\n"
                            "30,,Never heard,60\n");
@@ -82,7 +75,7 @@ TEST_F(StationTableTest, OverdueOnlyPastTheIntervalAndFirst) {
 }
 
 TEST_F(StationTableTest, TheRegistryNamesTheGaugeAndTheBattery) {
-    registry_ = RegistryOf("source,sensor,name,kind,units,multiplier\n"
+    registry_ = harness::registry_of("source,sensor,name,kind,units,multiplier\n"
                            "1,10,Gauge,rain,in,0.04\n"
                            "1,20,Battery,battery,V,0.1\n"
                            "3,7,Stage,stage,ft,\n");
@@ -124,7 +117,7 @@ TEST_F(StationTableTest, TheRegistryNamesTheGaugeAndTheBattery) {
 }
 
 TEST_F(StationTableTest, HourlyRainEndsWithTheHourNowIsIn) {
-    registry_ = RegistryOf("source,sensor,kind,units,multiplier\n1234,10,rain,in,0.04\n");
+    registry_ = harness::registry_of("source,sensor,kind,units,multiplier\n1234,10,rain,in,0.04\n");
     const std::int64_t now = kNow + 20 * kMinute; // 14:20
     Store({
         n_record_at(kNow - 160 * kMinute, rain_payload(10, 100)), // 11:20

@@ -194,9 +194,7 @@ TEST_F(VeltaroDecodeData, ShefIsWhatTheWriterMakesOfTheTrafficWithTheRegistry) {
     }
     const std::string stations = ShefRegistryFor(sources);
     harness::write_file(dir / "stations.csv", stations);
-    std::vector<veltaro::data::RegistryProblem> problems;
-    const auto registry = veltaro::data::Registry::Parse(stations, problems);
-    ASSERT_TRUE(problems.empty());
+    const auto registry = harness::registry_of(stations);
     std::ostringstream expected;
     veltaro::data::ShefWriter writer(expected, "veltaro-decode");
     harness::decode_into(harness::read_file(Exchange()), {&writer}, &registry);

@@ -36,12 +36,10 @@ const std::string kTraffic = exchange_content({
 });
 
 Registry TestRegistry() {
-    std::vector<RegistryProblem> problems;
-    return Registry::Parse("source,sensor,name,units,multiplier\n"
-                           "1234,,\"Cedar Creek, \"\"upper\"\"\",,\n"
-                           "1234,10,Gauge,in,0.01\n"
-                           "55,,Dry Fork,,\n",
-                           problems);
+    return harness::registry_of("source,sensor,name,units,multiplier\n"
+                                "1234,,\"Cedar Creek, \"\"upper\"\"\",,\n"
+                                "1234,10,Gauge,in,0.01\n"
+                                "55,,Dry Fork,,\n");
 }
 
 TEST(JsonLines, OneObjectAReadingWithExactlyItsKeys) {
