@@ -231,10 +231,11 @@ struct Outcome {
     std::string err;
 };
 
-// Runs argv[0] in folder to its end with input on its standard input, and
-// captures its standard output and error.
+// Runs argv[0] in folder, with extra environment entries, to its end with
+// input on its standard input, and captures its standard output and error.
 inline Outcome run(const std::vector<std::string>& argv, const fs::path& folder,
-                   const std::string& input = "", int seconds = 120) {
+                   const std::string& input = "", int seconds = 120,
+                   const std::vector<std::string>& env = {}) {
     const TempDir streams("veltaro-run");
     write_file(streams / "in", input);
     const pid_t pid = ::fork();
@@ -246,7 +247,7 @@ inline Outcome run(const std::vector<std::string>& argv, const fs::path& folder,
             _exit(126);
         }
         ::dup2(in, STDIN_FILENO);
-        start_in(argv, folder, {}, out, err);
+        start_in(argv, folder, env, out, err);
     }
     Outcome outcome;
     outcome.status = wait_exit(pid, seconds);

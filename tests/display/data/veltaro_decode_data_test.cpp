@@ -6,8 +6,8 @@
 #include "display/data/shef_export.h"
 #include "tests/support/csv.h"
 #include "tests/support/exchange_text.h"
+#include "tests/support/harness.h"
 #include "tests/support/readings.h"
-#include "tests/support/run.h"
 #include "tests/support/sqlite.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ namespace {
 using Json = nlohmann::json;
 
 const std::string kBin = VELTARO_BIN_DIR;
-const std::string kDecode = "'" + kBin + "/veltaro-decode'";
+const std::string kDecode = kBin + "/veltaro-decode";
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -42,21 +42,22 @@ protected:
     static void SetUpTestSuite() {
         work_ = new harness::TempDir("veltaro-data");
         const std::string capture = work_->file("capture");
-        harness::RunResult sim =
-            harness::run("'" + kBin + "/sondrel-sim' --count 300 --seed 7 " +
-                             "--time 1700000000 --rs-errors 30 --output '" + capture + "'",
-                         *work_);
+        const harness::Outcome sim =
+            harness::run({kBin + "/sondrel-sim", "--count", "300", "--seed", "7", "--time",
+                          "1700000000", "--rs-errors", "30", "--output", capture},
+                         work_->path());
         ASSERT_EQ(sim.status, 0) << sim.err;
-        harness::RunResult decoder = harness::run(
-            "'" + kBin + "/quorvel' -p '" + capture + "' -e '" + Exchange() + "'", *work_);
+        const harness::Outcome decoder =
+            harness::run({kBin + "/quorvel", "-p", capture, "-e", Exchange()}, work_->path());
         ASSERT_EQ(decoder.status, 0) << decoder.err;
     }
     static void TearDownTestSuite() { delete work_; }
     static std::string Exchange() { return work_->file("exchange.txt"); }
 
-    harness::RunResult Decode(const std::string& arguments) {
-        return harness::run(kDecode + " --stations '" + dir.file("none.csv") + "' " + arguments,
-                            dir);
+    // veltaro-decode with an empty registry.
+    harness::Outcome Decode(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {kDecode, "--stations", dir.file("none.csv")});
+        return harness::run(arguments, dir.path());
     }
 
     void SetUp() override { harness::write_file(dir / "none.csv", "source,sensor\n"); }
@@ -68,7 +69,7 @@ protected:
 harness::TempDir* VeltaroDecodeData::work_ = nullptr;
 
 TEST_F(VeltaroDecodeData, JsonFollowsTheDocumentedSchemaAndCsvHasARowForEachReading) {
-    const harness::RunResult json = Decode("--format json '" + Exchange() + "'");
+    const harness::Outcome json = Decode({"--format", "json", Exchange()});
     ASSERT_EQ(json.status, 0) << json.err;
     const std::vector<std::string> lines = Lines(json.out);
     ASSERT_GT(lines.size(), 1000u);
@@ -78,20 +79,21 @@ TEST_F(VeltaroDecodeData, JsonFollowsTheDocumentedSchemaAndCsvHasARowForEachRead
     }
     harness::write_file(dir / "readings.jsonl", json.out);
     const std::string schema = std::string(VELTARO_SOURCE_DIR) + "/docs/readings.schema.json";
-    const harness::RunResult check =
-        harness::run("python3 -c 'import json, sys, jsonschema\n"
-                     "schema = json.load(open(sys.argv[1]))\n"
-                     "jsonschema.Draft202012Validator.check_schema(schema)\n"
-                     "validator = jsonschema.Draft202012Validator(schema)\n"
-                     "lines = open(sys.argv[2]).read().splitlines()\n"
-                     "for line in lines: validator.validate(json.loads(line))\n"
-                     "print(len(lines))' '" +
-                         schema + "' '" + dir.file("readings.jsonl") + "'",
-                     dir);
+    const harness::Outcome check =
+        harness::run({"/usr/bin/python3", "-c",
+                      "import json, sys, jsonschema\n"
+                      "schema = json.load(open(sys.argv[1]))\n"
+                      "jsonschema.Draft202012Validator.check_schema(schema)\n"
+                      "validator = jsonschema.Draft202012Validator(schema)\n"
+                      "lines = open(sys.argv[2]).read().splitlines()\n"
+                      "for line in lines: validator.validate(json.loads(line))\n"
+                      "print(len(lines))",
+                      schema, dir.file("readings.jsonl")},
+                     dir.path());
     EXPECT_EQ(check.status, 0) << check.err;
     EXPECT_EQ(check.out, std::to_string(lines.size()) + "\n");
 
-    const harness::RunResult csv = Decode("--format csv '" + Exchange() + "'");
+    const harness::Outcome csv = Decode({"--format", "csv", Exchange()});
     ASSERT_EQ(csv.status, 0) << csv.err;
     const harness::CsvRows rows = harness::parse_csv(csv.out); // RFC 4180 or it throws
     ASSERT_EQ(rows.size(), lines.size() + 1);
@@ -100,7 +102,7 @@ TEST_F(VeltaroDecodeData, JsonFollowsTheDocumentedSchemaAndCsvHasARowForEachRead
 
 TEST_F(VeltaroDecodeData, AnImportSaysWhatItAddedAndAFailedOneEndsWithStatusOne) {
     const std::string db = dir.file("veltaro.sqlite");
-    const harness::RunResult run = Decode("--archive '" + db + "' '" + Exchange() + "'");
+    const harness::Outcome run = Decode({"--archive", db, Exchange()});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, ""); // no lists with --archive alone
     const std::string packets = harness::query_value(db, "SELECT count(*) FROM packets");
@@ -111,7 +113,7 @@ TEST_F(VeltaroDecodeData, AnImportSaysWhatItAddedAndAFailedOneEndsWithStatusOne)
         << run.err;
 
     const std::string missing = dir.file("missing/veltaro.sqlite");
-    const harness::RunResult failed = Decode("--archive '" + missing + "' '" + Exchange() + "'");
+    const harness::Outcome failed = Decode({"--archive", missing, Exchange()});
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.err.find("(" + missing + ")  Can't save Archive"), std::string::npos)
         << failed.err;
@@ -121,10 +123,9 @@ TEST_F(VeltaroDecodeData, TheRegistryNamesStationsAndItsBadRowsAreReported) {
     const std::string record = harness::n_record("00 01 04 0A 12 01 F4", 0, "1234");
     harness::write_file(dir / "in.txt", harness::exchange_content({record}));
     harness::write_file(dir / "stations.csv", "source,sensor,name\n1234,,Cedar\nx,,Bad\n");
-    const harness::RunResult run =
-        harness::run(kDecode + " --format json --stations '" + dir.file("stations.csv") + "' '" +
-                         dir.file("in.txt") + "'",
-                     dir);
+    const harness::Outcome run = harness::run(
+        {kDecode, "--format", "json", "--stations", dir.file("stations.csv"), dir.file("in.txt")},
+        dir.path());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "veltaro-decode: " + dir.file("stations.csv") +
                            " line 3: source \"x\" is not a whole number from 0 to 65535\n");
@@ -132,14 +133,17 @@ TEST_F(VeltaroDecodeData, TheRegistryNamesStationsAndItsBadRowsAreReported) {
 }
 
 TEST_F(VeltaroDecodeData, AMissingRegistryOrAnUnknownFormatPrintsNothingAndExitsTwo) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"--stations '" + dir.file("missing.csv") + "'", "missing.csv"},
-        {"--format xml", "unknown format 'xml' (lists, json, csv or shef)"},
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--stations", dir.file("missing.csv")}, "missing.csv"},
+        {{"--format", "xml"}, "unknown format 'xml' (lists, json, csv or shef)"},
     };
     for (const auto& [arguments, message] : cases) {
-        const harness::RunResult run =
-            harness::run(kDecode + " " + arguments + " '" + Exchange() + "'", dir);
-        EXPECT_EQ(run.status, 2) << arguments;
+        SCOPED_TRACE(message);
+        std::vector<std::string> argv = {kDecode};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        argv.push_back(Exchange());
+        const harness::Outcome run = harness::run(argv, dir.path());
+        EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
@@ -154,8 +158,8 @@ TEST_F(VeltaroDecodeData, ABigImportShowsItsProgress) {
     harness::write_file(dir / "big.txt", harness::exchange_content(records));
     harness::write_file(dir / "small.txt", harness::exchange_content({records[0]}));
     const std::string db = dir.file("veltaro.sqlite");
-    const harness::RunResult run = Decode("--archive '" + db + "' '" + dir.file("small.txt") +
-                                          "' '" + dir.file("big.txt") + "'");
+    const harness::Outcome run =
+        Decode({"--archive", db, dir.file("small.txt"), dir.file("big.txt")});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::string> progress;
     for (const std::string& line : Lines(run.err)) {
@@ -200,18 +204,17 @@ TEST_F(VeltaroDecodeData, ShefIsWhatTheWriterMakesOfTheTrafficWithTheRegistry) {
     harness::decode_into(harness::read_file(Exchange()), {&writer}, &registry);
     writer.Finish();
 
-    const harness::RunResult run =
-        harness::run(kDecode + " --format shef --stations '" + dir.file("stations.csv") + "' '" +
-                         Exchange() + "'",
-                     dir);
+    const harness::Outcome run = harness::run(
+        {kDecode, "--format", "shef", "--stations", dir.file("stations.csv"), Exchange()},
+        dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, expected.str());
     // Each code with a number at least once: the comparison cannot pass on
     // output that sends nothing.
     for (const std::string code : {"PCIRRZZ", "HGIRRZZ", "VBIRRZZ", "PPHRRZZ"}) {
         bool valued = false;
-        for (std::size_t at = 0; !valued && (at = run.out.find(code + " ", at)) != std::string::npos;
-             ++at) {
+        for (std::size_t at = 0;
+             !valued && (at = run.out.find(code + " ", at)) != std::string::npos; ++at) {
             const char first = run.out[at + code.size() + 1];
             valued = first == '-' || std::isdigit(static_cast<unsigned char>(first));
         }

@@ -3,7 +3,7 @@
 // command line's faults.
 #include "tests/support/csv.h"
 #include "tests/support/exchange_text.h"
-#include "tests/support/run.h"
+#include "tests/support/harness.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ using harness::rain_payload;
 const std::string kBin = VELTARO_BIN_DIR;
 // Local times in a zone with daylight saving: 14:00 UTC is 09:00 there, and
 // the day began at 05:00 UTC.
-const std::string kStations = "TZ=America/Chicago '" + kBin + "/veltaro-stations'";
+const std::vector<std::string> kChicago = {"TZ=America/Chicago"};
 
 constexpr std::int64_t kNow = 1430661600LL * 1000; // 2015-05-03T14:00:00Z
 constexpr std::int64_t kMinute = 60 * 1000;
@@ -67,26 +67,27 @@ protected:
     void SetUp() override {
         harness::write_file(dir_ / "stations.csv", kRegistry);
         harness::write_file(dir_ / "traffic.txt", harness::exchange_content(KnownTraffic()));
-        const harness::RunResult import = harness::run(
-            "'" + kBin + "/veltaro-decode' --stations '" + Path("stations.csv") + "' --archive '" +
-                Path("veltaro.sqlite") + "' '" + Path("traffic.txt") + "'",
-            dir_);
+        const harness::Outcome import =
+            harness::run({kBin + "/veltaro-decode", "--stations", Path("stations.csv"), "--archive",
+                          Path("veltaro.sqlite"), Path("traffic.txt")},
+                         dir_.path());
         ASSERT_EQ(import.status, 0) << import.err;
     }
 
     std::string Path(const std::string& name) const { return dir_.file(name); }
 
-    harness::RunResult Print(const std::string& arguments) {
-        return harness::run(
-            kStations + " --print --stations '" + Path("stations.csv") + "' " + arguments, dir_);
+    harness::Outcome Print(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {kBin + "/veltaro-stations", "--print", "--stations",
+                                             Path("stations.csv")});
+        return harness::run(arguments, dir_.path(), "", 120, kChicago);
     }
 
     harness::TempDir dir_;
 };
 
 TEST_F(StationsPrint, GivesTheHandComputedTable) {
-    const harness::RunResult printed =
-        Print("--data-dir '" + dir_.path().string() + "' --now 2015-05-03T14:00:00Z");
+    const harness::Outcome printed =
+        Print({"--data-dir", dir_.path().string(), "--now", "2015-05-03T14:00:00Z"});
     ASSERT_EQ(printed.status, 0) << printed.err;
     EXPECT_EQ(printed.err, "");
     const harness::CsvRows expected{
@@ -109,24 +110,30 @@ TEST_F(StationsPrint, GivesTheHandComputedTable) {
 TEST_F(StationsPrint, FaultsOfTheCommandLineAreReported) {
     struct Case {
         const char* name;
-        std::string arguments;
+        std::vector<std::string> arguments;
         int status;
         std::string message;
     };
-    const std::string folder = "--data-dir '" + dir_.path().string() + "' ";
+    const std::string folder = dir_.path().string();
     const Case cases[] = {
-        {"a time without its zone", folder + "--now 2015-05-03T14:00:00", 2,
+        {"a time without its zone",
+         {"--data-dir", folder, "--now", "2015-05-03T14:00:00"},
+         2,
          "--now takes a time in UTC such as 2015-05-03T14:07:09Z, not '2015-05-03T14:00:00'"},
-        {"a data folder that is not there", "--data-dir '" + Path("gone") + "'", 2,
+        {"a data folder that is not there",
+         {"--data-dir", Path("gone")},
+         2,
          "no data folder '" + Path("gone") + "'"},
-        {"an unknown option", folder + "--bogus", 2, "Unknown option 'bogus'."},
-        {"a folder without an archive", "--data-dir '" + Path("empty") + "'", 1,
+        {"an unknown option", {"--data-dir", folder, "--bogus"}, 2, "Unknown option 'bogus'."},
+        {"a folder without an archive",
+         {"--data-dir", Path("empty")},
+         1,
          "no archive at " + Path("empty") + "/veltaro.sqlite"},
     };
     harness::fs::create_directory(dir_ / "empty");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const harness::RunResult printed = Print(c.arguments);
+        const harness::Outcome printed = Print(c.arguments);
         EXPECT_EQ(printed.status, c.status);
         EXPECT_EQ(printed.out, "");
         EXPECT_NE(printed.err.find("veltaro-stations: " + c.message), std::string::npos)
